@@ -1,0 +1,7 @@
+#include "app/LogHandler.h"
+
+namespace RomCmd {
+
+void LogHandler::install() {}
+
+}  // namespace RomCmd

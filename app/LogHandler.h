@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace RomCmd {
+
+class LogHandler {
+public:
+    static void install();
+};
+
+}  // namespace RomCmd

@@ -1,0 +1,29 @@
+#include "console/DeviceEnvironment.h"
+
+#include <QSerialPortInfo>
+#include <QThread>
+
+#include "romcmd/RomCmd.h"
+
+namespace RomCmd {
+
+QList<SerialPortEntry> DeviceEnvironment::serialPorts() const
+{
+    QList<SerialPortEntry> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        ports.append({info.portName(), info.systemLocation()});
+    }
+    return ports;
+}
+
+QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const
+{
+    return RomCmd::usbDevicePaths(vid, pid);
+}
+
+void DeviceEnvironment::sleepMs(unsigned long milliseconds) const
+{
+    QThread::msleep(milliseconds);
+}
+
+}  // namespace RomCmd

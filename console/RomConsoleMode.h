@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+
+#include "console/DeviceEnvironment.h"
+#include "romcmd/RomCmd.h"
+#include "transport/SerialPortInfo.h"
+#include "transport/UsbInfo.h"
+
+namespace RomCmd {
+
+// Turns the parsed options into one run of the tool: selects the device, creates
+// the engine, dispatches each -r command, and prints what the engine reports.
+class RomConsoleMode : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RomConsoleMode(QCommandLineParser& parser, QObject* parent = nullptr);
+    ~RomConsoleMode() override;
+
+    void run();
+    bool runRomApiCommands();
+
+    // Replaces how attached devices are listed and how the firmware step sleeps.
+    void setEnvironment(std::shared_ptr<DeviceEnvironment> environment);
+
+    // Device selection.
+    bool selectSerialDevice(const QStringList& fields);
+    bool selectUsbDevice(const QStringList& fields);
+    bool autoDetectUsbDevice(uint32_t vid, uint32_t pid);
+
+    // Dispatch.
+    bool dispatchCommand(const QString& command);
+    static QStringList splitTokens(const QString& command);
+
+    // Image editor mode.
+    bool runImageCommand(const QString& command);
+    bool cmdCreateImage(const QStringList& tokens);
+
+    // Control commands.
+    bool cmdQueryRte(const QStringList& tokens);
+    bool cmdConfigRte(const QStringList& tokens);
+    bool cmdReset(const QStringList& tokens);
+
+    // Memory commands.
+    bool cmdConfigMemory(const QStringList& tokens);
+    bool cmdReadMemory(const QStringList& tokens);
+    bool cmdWriteMemory(const QStringList& tokens);
+    bool cmdVerifyChecksum(const QStringList& tokens);
+    bool cmdEraseRegion(const QStringList& tokens);
+    bool cmdEraseChip(const QStringList& tokens);
+    bool cmdLoadImage(const QStringList& tokens);
+
+    // Boot-loader firmware.
+    bool cmdLoadBlfw(const QStringList& tokens);
+    void runFirmwareStep();
+    bool loadFirmwareOnce();
+    bool isDevicePresent(bool waitingForDisconnection);
+
+    static QString statusText(int status);
+    static QString formatSize(uint64_t bytes);
+    // Decimal first; only if that fails, hexadecimal.
+    static uint32_t parseNumber(const QString& text, bool* ok);
+
+    int32_t consoleType = 0;
+    int32_t deviceType = 0;
+    QStringList commandList;
+    QString deviceParam;
+    uint64_t timeout = 0;
+    UsbInfo usbInfo;
+    SerialPortInfo serialParam;
+    RomCmd* romCmd = nullptr;
+    uint64_t memorySizeMb = 0;
+    bool loadFirmware = false;
+    int32_t firmwareAttempts = 0;
+    QString firmwarePath;
+    int32_t firmwareLoaded = 0;
+
+private slots:
+    void slotRTEQueried(int rteId, QVariant variant);
+    void slotMemoryReadProgress(uint32_t memoryId, uint32_t address, const uint8_t* value,
+                                uint32_t length, uint32_t total, uint32_t progress);
+    void slotMemory2FileReadProgress(int total, int progress);
+    void slotMemoryWriteProgress(int total, int progress);
+    void slotFile2MemoryWriteProgress(int total, int progress);
+    void slotImageLoadProgress(int total, int progress);
+
+private:
+    std::shared_ptr<DeviceEnvironment> environment;
+};
+
+}  // namespace RomCmd

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+
+#include "romcmd/RteRecords.h"
+#include "transport/DeviceIO.h"
+
+namespace RomCmd {
+
+enum LogLevel : int { LogDebug = 0, LogInfo = 1, LogWarning = 2, LogCritical = 3 };
+
+// The ROM command engine: one object per connection to a device's boot ROM.
+// Builds command payloads, runs exchanges over its transport, checks the ROM's
+// answers and hands data and progress out through signals.
+class RomCmd : public QObject {
+    Q_OBJECT
+
+public:
+    // deviceType 1: deviceInfo holds a SerialPortInfo (UART); 2: a UsbInfo (USB-HID).
+    RomCmd(const QVariant& deviceInfo, int deviceType);
+    // Takes an already created transport; used where the carrier is supplied from outside.
+    RomCmd(std::unique_ptr<DeviceIO> transport, int deviceType, const QString& deviceId);
+    ~RomCmd() override;
+
+    void setCommandTimeout(uint32_t milliseconds);
+
+    int queryRte(uint32_t rteId, uint32_t arg);
+    int configRte(const uint8_t* record, int length);
+    int configMemory(uint32_t memoryId, uint32_t address);
+    int eraseRegion(uint32_t memoryId, uint32_t address, uint32_t length, uint64_t timeoutMs);
+    int eraseAll(uint32_t memoryId, uint64_t timeoutMs);
+    int resetDevice(uint32_t resetType);
+
+    int readMemory(uint32_t memoryId, uint32_t address, uint32_t length, bool isShowLog);
+    int readMemoryToFile(uint32_t memoryId, uint32_t address, uint32_t length,
+                         const QString& filePath);
+    int writeMemory(uint32_t memoryId, uint32_t address, const uint8_t* data, uint32_t length);
+    int writeMemoryByFile(uint32_t memoryId, uint32_t address, const QString& filePath);
+    int loadImage(const QString& filePath);
+    int verifyChecksum(uint32_t memoryId, uint32_t address, const uint8_t* data, uint32_t length);
+    int verifyChecksumByFile(uint32_t memoryId, uint32_t address, const QString& filePath,
+                             uint64_t length);
+
+    static QString statusMessage(int status);
+    static QString resultMessage(int code);
+    static QStringList usbDevicePaths(uint16_t vid, uint16_t pid);
+
+    DeviceIO* transport() const { return io.get(); }
+
+signals:
+    void signalAddLogs(QString log, LogLevel level = LogDebug);
+    void signalRTEQueried(int rteId, QVariant variant);
+    void signalMemoryReadProgress(uint32_t memoryId, uint32_t address, uint8_t* value, int length,
+                                  int total, int progress, bool isShowLog);
+    void signalMemory2FileReadProgress(int total, int progress);
+    void signalMemoryWriteProgress(int total, int progress);
+    void signalFile2MemoryWriteProgress(int total, int progress);
+    void signalImageLoadProgress(int total, int progress);
+
+private:
+    int checkResponse(int writeResult);
+    int finish(const char* finishingText, int result);
+
+    std::unique_ptr<DeviceIO> io;
+    int32_t deviceType;
+    QString id;
+    bool fixedTimeout = false;
+};
+
+}  // namespace RomCmd
+
+Q_DECLARE_METATYPE(RomCmd::LogLevel)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QStringList>
+#include <QVariant>
+
+#include "transport/DeviceIO.h"
+#include "transport/UsbInfo.h"
+
+struct hid_device_;
+
+namespace RomCmd {
+
+// USB-HID carrier: one packet per report, report ID 0x01, no CRC.
+class HidIO : public DeviceIO {
+public:
+    explicit HidIO(const QVariant& deviceInfo);
+    ~HidIO() override;
+
+    int writePacket(const uint8_t* payload, uint16_t length) override;
+    int readPacket(uint8_t* buffer, uint16_t* length) override;
+    int readAck() override;
+    int sendResponse(uint8_t code) override;
+
+    // Paths of the attached HID devices with this vendor and product ID (0 matches any).
+    static QStringList devicePaths(uint16_t vid, uint16_t pid);
+
+private:
+    QString devicePath;
+    QString reservedText;
+    int32_t pid;
+    int32_t vid;
+    int32_t reservedValue;
+    uint8_t reservedFlag;
+    hid_device_* device = nullptr;
+};
+
+}  // namespace RomCmd

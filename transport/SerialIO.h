@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QVariant>
+#include <memory>
+
+#include "transport/DeviceIO.h"
+#include "transport/SerialPort.h"
+#include "transport/SerialPortInfo.h"
+
+namespace RomCmd {
+
+// UART carrier: 5A A5 framing with CRC-16/XMODEM over a blocking serial port.
+class SerialIO : public DeviceIO {
+public:
+    explicit SerialIO(const QVariant& deviceInfo);
+    ~SerialIO() override;
+
+    int writePacket(const uint8_t* payload, uint16_t length) override;
+    int readPacket(uint8_t* buffer, uint16_t* length) override;
+    void setTimeout(int milliseconds) override;
+    int readAck() override;
+    int sendResponse(uint8_t code) override;
+
+private:
+    QString portName;
+    int32_t baudRate;
+    int32_t dataBits;
+    int32_t parity;
+    int32_t stopBits;
+    int32_t flowControl;
+    uint8_t reservedFlag;
+    SerialPort port;
+};
+
+}  // namespace RomCmd

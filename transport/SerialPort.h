@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstddef>
+#include <cstdint>
+
+namespace RomCmd {
+
+// Thin blocking serial-port layer with the read time-out contract the UART
+// framing relies on. One source file per operating system implements it.
+class SerialPort {
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort();
+
+    // Opens the port exclusively for blocking I/O; on failure returns false and
+    // sets *errorNumber to the operating system's error number.
+    bool open(const QByteArray& name, int* errorNumber);
+    // Byte size, parity and stop bits use the codes of SerialPortInfo.
+    void setLine(int baudRate, uint8_t byteSize, int parity, int stopBits);
+    // t != 0: a read ends at the full count, after more than 1000 ms between two
+    // bytes, or after 10 ms per requested byte plus t ms. t == 0: waits for the full count.
+    void setTimeouts(uint32_t t);
+    // Both return the number of bytes transferred, 0 on time-out or failure.
+    size_t read(uint8_t* data, size_t count);
+    size_t write(const uint8_t* data, size_t count);
+    // Returns nonzero on success.
+    int close();
+
+    bool isOpen() const { return fd >= 0; }
+    int handle() const { return fd; }
+
+private:
+    int fd = -1;
+    uint32_t readTimeout = 0;
+};
+
+}  // namespace RomCmd

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <cstdint>
+
+// USB-HID device description handed from the console to the engine and the HID transport.
+struct UsbInfo {
+    QString devicePath;
+    QString reservedText;
+    int32_t pid = 0;
+    int32_t vid = 0;
+    int32_t reservedValue = 0;
+    uint8_t reservedFlag = 0;
+};
+
+Q_DECLARE_METATYPE(UsbInfo)
