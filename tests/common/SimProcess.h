@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace RomCmd {
+namespace Test {
+
+// Runs build/bin/tarvo_romsim for the length of a test and stops it afterwards.
+class SimProcess {
+public:
+    SimProcess();
+    ~SimProcess();
+
+    // Starts the device with extra options; with withHid it also serves USB-HID on a
+    // socket of its own. False when it did not print its pty path within the bound.
+    bool start(const QStringList& arguments = {}, bool withHid = false, int timeoutMs = 10000);
+    void stop();
+
+    QString ptyPath() const { return pty; }
+    QString hidSocketPath() const { return socket; }
+    // Environment that makes a process see the device through the preloaded HID shim.
+    QProcessEnvironment hidEnvironment() const;
+    static QString romsimPath();
+    static QString shimPath();
+
+private:
+    std::unique_ptr<QProcess> process;
+    QTemporaryDir dir;
+    QString pty;
+    QString socket;
+};
+
+}  // namespace Test
+}  // namespace RomCmd

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace RomCmd {
+namespace Test {
+
+struct ToolResult {
+    int exitCode = -1;
+    bool finished = false;  // false when the bound ran out and the tool was killed
+    QString output;         // standard output and standard error, merged
+};
+
+// A private application folder holding a copy of the built tool (with console_instruction,
+// tools/ and bl_fw/), so each test gets its own log folder.
+class ToolRun {
+public:
+    ToolRun();
+    QString appDir() const { return dir.path(); }
+    QString toolPath() const;
+    ToolResult run(const QStringList& arguments,
+                   const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                   int timeoutMs = 60000) const;
+    // Clear text of today's log file lines, decoded with tarvo_log_decode.
+    QString decodedLog() const;
+
+private:
+    QTemporaryDir dir;
+};
+
+}  // namespace Test
+}  // namespace RomCmd
