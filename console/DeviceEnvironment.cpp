@@ -7,8 +7,7 @@
 
 namespace RomCmd {
 
-QList<SerialPortEntry> DeviceEnvironment::serialPorts() const
-{
+QList<SerialPortEntry> DeviceEnvironment::serialPorts() const {
     QList<SerialPortEntry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         ports.append({info.portName(), info.systemLocation()});
@@ -16,14 +15,19 @@ QList<SerialPortEntry> DeviceEnvironment::serialPorts() const
     return ports;
 }
 
-QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const
-{
+QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
     return RomCmd::usbDevicePaths(vid, pid);
 }
 
-void DeviceEnvironment::sleepMs(unsigned long milliseconds) const
-{
+void DeviceEnvironment::sleepMs(unsigned long milliseconds) const {
     QThread::msleep(milliseconds);
+}
+
+bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString& name) {
+    if (name.isEmpty()) {
+        return false;
+    }
+    return entry.portName == name || entry.systemLocation == name;
 }
 
 }  // namespace RomCmd

@@ -20,6 +20,9 @@ public:
     virtual QList<SerialPortEntry> serialPorts() const;
     virtual QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const;
     virtual void sleepMs(unsigned long milliseconds) const;
+
+    // True when `name` names this port: ttyUSB0 and /dev/ttyUSB0 are one port.
+    static bool portMatches(const SerialPortEntry& entry, const QString& name);
 };
 
 }  // namespace RomCmd

@@ -1,18 +1,277 @@
+#include <QFileInfo>
+#include <QtDebug>
+#include <vector>
+
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
 
-bool RomConsoleMode::cmdConfigMemory(const QStringList&) { return false; }
-bool RomConsoleMode::cmdReadMemory(const QStringList&) { return false; }
-bool RomConsoleMode::cmdWriteMemory(const QStringList&) { return false; }
-bool RomConsoleMode::cmdVerifyChecksum(const QStringList&) { return false; }
-bool RomConsoleMode::cmdEraseRegion(const QStringList&) { return false; }
-bool RomConsoleMode::cmdEraseChip(const QStringList&) { return false; }
-bool RomConsoleMode::cmdLoadImage(const QStringList&) { return false; }
-uint32_t RomConsoleMode::parseNumber(const QString& text, bool* ok)
-{
-    uint32_t value = text.toUInt(ok, 10);
+namespace {
+
+// 10 seconds per megabyte.
+constexpr uint64_t kEraseMsPerMb = 10000;
+
+bool isWordArray(const QString& token) {
+    return token.contains(QLatin1String("[[")) && token.contains(QLatin1String("]]"));
+}
+
+// The text between the leading "[[" and the trailing "]]".
+QString wordArrayInner(const QString& token) {
+    return token.mid(2, token.size() - 4);
+}
+
+// Words go out least significant byte first. The buffer grows with the array, so arrays of
+// any length are sent whole rather than cut at a fixed size.
+bool parseWordArray(const QString& inner, std::vector<uint8_t>* buffer) {
+    const QStringList parts = inner.split(QLatin1Char(','));
+    buffer->clear();
+    buffer->reserve(size_t(parts.size()) * 4);
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint32_t word = part.toUInt(&ok, 16);
+        if (!ok) {
+            qCritical() << "Parameter is not a number! value: " << part;
+            return false;
+        }
+        for (int shift = 0; shift < 32; shift += 8) {
+            buffer->push_back(uint8_t(word >> shift));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t RomConsoleMode::parseNumber(const QString& text, bool* ok) {
+    const uint32_t value = text.toUInt(ok, 10);
     return *ok ? value : text.toUInt(ok, 16);
+}
+
+bool RomConsoleMode::cmdConfigMemory(const QStringList& tokens) {
+    if (tokens.size() != 3) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    bool ok = false;
+    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'MemoryId' is not a number!";
+        return false;
+    }
+    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Address' is not a number!";
+        return false;
+    }
+    const int status = romCmd->configMemory(memoryId, address);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << "Config Memory failed!"
+                << " memoryId: " << memoryId << " address: " << address << " status: " << status
+                << " message: " << statusText(status);
+    return false;
+}
+
+bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
+    if (tokens.size() < 4) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    bool ok = false;
+    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Memory' is not a number!";
+        return false;
+    }
+    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Address' is not a number!";
+        return false;
+    }
+    const uint32_t length = parseNumber(tokens.at(3), &ok);
+    if (!ok) {
+        qCritical() << "Parameter 'Length' is not a number!";
+        return false;
+    }
+    if (tokens.size() == 4) {
+        const int status = romCmd->readMemory(memoryId, address, length, false);
+        if (status == 0) {
+            return true;
+        }
+        qCritical() << "Read Memory failed!"
+                    << " memoryId: " << memoryId << " address: " << address << " length: " << length
+                    << " status: " << status << " message: " << statusText(status);
+        return false;
+    }
+    const QString& path = tokens.at(4);
+    const int status = romCmd->readMemoryToFile(memoryId, address, length, path);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << "Read Memory failed!"
+                << " memoryId: " << memoryId << " address: " << address << " length: " << length
+                << " filePath: " << path << " status: " << status
+                << " message: " << statusText(status);
+    return false;
+}
+
+namespace {
+
+// Shared by write-memory and verify-checksum: they differ only in the engine calls and the
+// failure text.
+template <typename BufferCall, typename FileCall>
+bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCall bufferCall,
+                    FileCall fileCall) {
+    if (tokens.size() != 4) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    bool ok = false;
+    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Memory' is not a number!";
+        return false;
+    }
+    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Address' is not a number!";
+        return false;
+    }
+    const QString& data = tokens.at(3);
+    if (isWordArray(data)) {
+        const QString inner = wordArrayInner(data);
+        std::vector<uint8_t> buffer;
+        if (!parseWordArray(inner, &buffer)) {
+            return false;
+        }
+        const int status = bufferCall(memoryId, address, buffer.data(), uint32_t(buffer.size()));
+        if (status == 0) {
+            return true;
+        }
+        qCritical() << failureText << " memoryId: " << memoryId << " address: " << address
+                    << " buffer: " << inner << " status: " << status
+                    << " message: " << RomConsoleMode::statusText(status);
+        return false;
+    }
+    if (!QFileInfo::exists(data)) {
+        qCritical() << "Parameter 'path' is not exist!"
+                    << " Path: " << data;
+        return false;
+    }
+    const int status = fileCall(memoryId, address, data);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << failureText << " memoryId: " << memoryId << " address: " << address
+                << " file path: " << data << " status: " << status
+                << " message: " << RomConsoleMode::statusText(status);
+    return false;
+}
+
+}  // namespace
+
+bool RomConsoleMode::cmdWriteMemory(const QStringList& tokens) {
+    return runDataCommand(
+        tokens, "Write memory failed!",
+        [this](uint32_t id, uint32_t address, const uint8_t* data, uint32_t length) {
+            return romCmd->writeMemory(id, address, data, length);
+        },
+        [this](uint32_t id, uint32_t address, const QString& path) {
+            return romCmd->writeMemoryByFile(id, address, path);
+        });
+}
+
+bool RomConsoleMode::cmdVerifyChecksum(const QStringList& tokens) {
+    return runDataCommand(
+        tokens, "Verify checksum failed!",
+        [this](uint32_t id, uint32_t address, const uint8_t* data, uint32_t length) {
+            return romCmd->verifyChecksum(id, address, data, length);
+        },
+        [this](uint32_t id, uint32_t address, const QString& path) {
+            return romCmd->verifyChecksumByFile(id, address, path, 0);
+        });
+}
+
+bool RomConsoleMode::cmdEraseRegion(const QStringList& tokens) {
+    if (tokens.size() != 4) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    bool ok = false;
+    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'MemoryId' is not a number!";
+        return false;
+    }
+    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'Address' is not a number!";
+        return false;
+    }
+    const uint32_t length = parseNumber(tokens.at(3), &ok);
+    if (!ok) {
+        qCritical() << "Parameter 'Length' is not a number!";
+        return false;
+    }
+    qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
+    const int status = romCmd->eraseRegion(memoryId, address, length, memorySizeMb * kEraseMsPerMb);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << "Erase all failed!"
+                << " memoryId: " << memoryId << " address: " << address << " length: " << length
+                << " status: " << status << " message: " << statusText(status);
+    return false;
+}
+
+bool RomConsoleMode::cmdEraseChip(const QStringList& tokens) {
+    if (tokens.size() != 2) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    bool ok = false;
+    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
+    if (!ok) {
+        qCritical() << "Parameter 'MemoryId' is not a number!";
+        return false;
+    }
+    qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
+    const int status = romCmd->eraseAll(memoryId, memorySizeMb * kEraseMsPerMb);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << "Erase all failed!"
+                << " memoryId: " << memoryId << " status: " << status
+                << " message: " << statusText(status);
+    return false;
+}
+
+bool RomConsoleMode::cmdLoadImage(const QStringList& tokens) {
+    if (tokens.size() != 2) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    const QString& path = tokens.at(1);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        qCritical() << "File is not exist!"
+                    << " File Path:" << path;
+        return false;
+    }
+    if (info.size() == 0) {
+        qCritical() << "File is empty!"
+                    << " File Path:" << path;
+        return false;
+    }
+    const int status = romCmd->loadImage(path);
+    if (status == 0) {
+        return true;
+    }
+    qCritical() << "Load image failed!"
+                << " file path: " << path << " status: " << status
+                << " message: " << statusText(status);
+    return false;
 }
 
 }  // namespace RomCmd
