@@ -1,10 +1,161 @@
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <memory>
+
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
 
-bool RomConsoleMode::cmdLoadBlfw(const QStringList&) { return false; }
-void RomConsoleMode::runFirmwareStep() {}
-bool RomConsoleMode::loadFirmwareOnce() { return false; }
-bool RomConsoleMode::isDevicePresent(bool) { return false; }
+namespace {
+
+constexpr int kMaxAttempts = 3;
+constexpr int kReconnectPolls = 10;
+constexpr unsigned long kReconnectPollMs = 1000;
+constexpr unsigned long kUartDisconnectWaitMs = 3000;
+// A device that keeps showing up after the load would otherwise stall the run forever.
+constexpr unsigned long kUsbDisconnectPollMs = 100;
+constexpr int kUsbDisconnectSleeps = 300;
+
+bool portMatches(const SerialPortEntry& entry, const QString& name) {
+    return entry.portName == name || entry.systemLocation == name;
+}
+
+// One firmware serves both series; the series text is searched case-sensitively after upper-casing.
+QString seriesFolderName(const QString& series) {
+    const QString upper = series.toUpper();
+    if (upper.contains(QLatin1String("TV5100")) || upper.contains(QLatin1String("TV5200"))) {
+        return QStringLiteral("TV5100_TV5200");
+    }
+    return upper;
+}
+
+QString firmwareSuffix(const QString& selector) {
+    bool ok = false;
+    const uint value = selector.toUInt(&ok, 10);
+    return ok && value == 1 ? QStringLiteral("_blfw_signed.bin")
+                            : QStringLiteral("_blfw_unsigned.bin");
+}
+
+}  // namespace
+
+bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
+    if (tokens.size() != 3) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    const QString series = seriesFolderName(tokens.at(1));
+    const QString folder = QCoreApplication::applicationDirPath() + "/bl_fw/" + series;
+    if (!QFileInfo::exists(folder)) {
+        qCritical() << QString("Can not find blfw folder: " + folder);
+        return false;
+    }
+    const QString file = folder + "/" + series.toLower() + firmwareSuffix(tokens.at(2));
+    if (!QFileInfo::exists(file)) {
+        qCritical() << QString("Can not find blfw path: " + file);
+        return false;
+    }
+    const int status = romCmd->loadImage(file);
+    if (status != 0) {
+        qCritical() << "Load BLFW failed!"
+                    << " bin path: " << file << " status: " << status
+                    << " message: " << statusText(status);
+        return false;
+    }
+    return true;
+}
+
+void RomConsoleMode::runFirmwareStep() {
+    if (!loadFirmware) {
+        return;
+    }
+    if (!QFileInfo::exists(firmwarePath)) {
+        qCritical() << "Can not find firmware path: " << firmwarePath;
+        qCritical() << "Firmware will be ignored and will connect with ROM directly!";
+        return;
+    }
+    for (;;) {
+        if (firmwareAttempts >= kMaxAttempts) {
+            ++firmwareAttempts;
+            break;
+        }
+        ++firmwareAttempts;
+        if (loadFirmwareOnce()) {
+            return;
+        }
+        bool back = false;
+        for (int poll = 0; poll < kReconnectPolls; ++poll) {
+            if (isDevicePresent(false)) {
+                back = true;
+                break;
+            }
+            environment->sleepMs(kReconnectPollMs);
+        }
+        if (!back) {
+            qCritical() << "Connect device timeout! Please reset the device manually!";
+            break;
+        }
+    }
+    qCritical() << "The firmware can not be loaded correctly and will be ignored!";
+}
+
+bool RomConsoleMode::loadFirmwareOnce() {
+    const QVariant record =
+        deviceType == 1 ? QVariant::fromValue(serialParam) : QVariant::fromValue(usbInfo);
+    auto engine = std::make_unique<RomCmd>(record, deviceType);
+    connect(engine.get(), &RomCmd::signalRTEQueried, this, &RomConsoleMode::slotRTEQueried);
+    connect(engine.get(), &RomCmd::signalImageLoadProgress, this,
+            &RomConsoleMode::slotImageLoadProgress);
+
+    int status = engine->queryRte(0, 0);
+    if (status != 0) {
+        qCritical() << "Query Rom status failed!"
+                    << " status: " << status << " message: " << statusText(status);
+        return false;
+    }
+    if (firmwareLoaded == 1) {
+        qInfo() << "Firmware has been load success!";
+        return true;
+    }
+    status = engine->loadImage(firmwarePath);
+    if (status != 0) {
+        qCritical() << "Load BLFW failed!"
+                    << " bin path: " << firmwarePath << " status: " << status
+                    << " message: " << statusText(status);
+        return false;
+    }
+    qInfo() << "Load boot loader firmware success! Waiting the device disconnect, please don't "
+               "operate the device!";
+    int sleeps = 0;
+    while (isDevicePresent(true)) {
+        if (sleeps == kUsbDisconnectSleeps) {
+            qCritical() << "Device did not disconnect within 30 seconds after the firmware load!";
+            return false;
+        }
+        environment->sleepMs(kUsbDisconnectPollMs);
+        ++sleeps;
+    }
+    qInfo() << "Waiting the device reconnect, please don't operate the device!";
+    return false;
+}
+
+bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
+    if (deviceType == 2) {
+        return environment->usbDevicePaths(0, 0).contains(usbInfo.devicePath);
+    }
+    if (deviceType == 1) {
+        // A serial port stays listed while the device behind it restarts, so only time tells.
+        if (waitingForDisconnection) {
+            environment->sleepMs(kUartDisconnectWaitMs);
+            return false;
+        }
+        for (const SerialPortEntry& entry : environment->serialPorts()) {
+            if (portMatches(entry, serialParam.portName)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 }  // namespace RomCmd

@@ -1,8 +1,80 @@
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QProcess>
+
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
 
-bool RomConsoleMode::runImageCommand(const QString&) { return false; }
-bool RomConsoleMode::cmdCreateImage(const QStringList&) { return false; }
+namespace {
+
+// Only "create-image" is carried out; the others are kept for their numbers.
+const QStringList imageCommandNames = {
+    QStringLiteral("gen-image"),
+    QStringLiteral("gen-exip-image"),
+    QStringLiteral("create-image"),
+};
+constexpr int kCreateImage = 2;
+
+#ifdef Q_OS_WIN
+const char* const kExecutableSuffix = ".exe";
+#else
+const char* const kExecutableSuffix = "";
+#endif
+
+void relayOutput(QProcess& process) {
+    const QByteArray chunk = process.readAllStandardOutput();
+    if (!chunk.isEmpty()) {
+        qInfo().noquote() << QString::fromLocal8Bit(chunk);
+    }
+}
+
+}  // namespace
+
+bool RomConsoleMode::runImageCommand(const QString& command) {
+    qInfo() << "Run command: " << command;
+    const QStringList tokens = command.split(' ', Qt::SkipEmptyParts);
+    if (tokens.isEmpty()) {
+        qCritical() << "Number of command parameter is zero!";
+        return false;
+    }
+    if (tokens.at(0) == imageCommandNames.at(kCreateImage)) {
+        return cmdCreateImage(tokens);
+    }
+    qCritical() << "Command is not exist!"
+                << " Command: " << tokens.at(0);
+    return false;
+}
+
+bool RomConsoleMode::cmdCreateImage(const QStringList& tokens) {
+    if (tokens.size() != 2) {
+        qCritical() << "Number of parameter is incorrect!";
+        return false;
+    }
+    const QString jsonPath = tokens.at(1);
+    if (!QFileInfo::exists(jsonPath)) {
+        qCritical() << "Can not find json path: " << jsonPath;
+        return false;
+    }
+    const QStringList arguments = {QStringLiteral("--"), QStringLiteral("create_image"), jsonPath};
+    const QString toolPath = QCoreApplication::applicationDirPath() + "/tools/tarvo_img_util" +
+                             QLatin1String(kExecutableSuffix);
+    if (!QFileInfo::exists(toolPath)) {
+        qCritical() << "Can not find image editor tools! Please ensure the integrity of tools "
+                       "directory!";
+        return false;
+    }
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&process, &QProcess::readyReadStandardOutput, this,
+            [&process]() { relayOutput(process); });
+    process.start(toolPath, arguments, QIODevice::ReadWrite);
+    process.waitForFinished(-1);
+    // Output that arrived together with the exit is not announced by another signal.
+    relayOutput(process);
+    return true;
+}
 
 }  // namespace RomCmd
