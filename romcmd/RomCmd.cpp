@@ -1,36 +1,677 @@
 #include "romcmd/RomCmd.h"
 
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QFile>
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <initializer_list>
+
 #include "romcmd/CommandTables.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
+#include "transport/SerialIO.h"
 
 namespace RomCmd {
 
-// Placeholder engine: every command fails until the engine lands.
-RomCmd::RomCmd(const QVariant&, int type) : QObject(nullptr), deviceType(type) {}
-RomCmd::RomCmd(std::unique_ptr<DeviceIO> transport, int type, const QString& deviceId)
-    : QObject(nullptr), io(std::move(transport)), deviceType(type), id(deviceId)
-{
+namespace {
+
+constexpr size_t kPacketSize = 1024;      // every device packet is read into this much
+constexpr size_t kMaxHostPayload = 512;   // nothing longer is sent to the device
+constexpr size_t kCommandHeaderSize = 4;  // code, parameter count, flags, reserved
+constexpr size_t kResponseStatusOffset = 4;
+constexpr size_t kResponseDataOffset = 8;
+constexpr size_t kDataHeaderSize = 4;  // header of a device data packet, not examined
+constexpr uint8_t kFlagCommand = 0x00;
+constexpr uint8_t kFlagData = 0x01;
+constexpr uint8_t kFlagConfigMemory = 0x02;
+constexpr int kMaxConfigRteLength = 1016;  // keeps the parameter count within 8 bits
+constexpr uint32_t kRteSerialInterface = 1;
+constexpr uint32_t kRteMemoryAttribute = 4;
+constexpr uint32_t kRteCommandMask = 5;
+constexpr uint32_t kEraseRegion = 0;
+constexpr uint32_t kEraseWhole = 1;
+constexpr uint32_t kDigestAlgorithmSha256 = 1;
+constexpr uint32_t kDigestLength = 32;
+
+// ROM statuses that point at a device outside its boot mode, and the one for a locked device.
+constexpr uint32_t kBootModeStatuses[] = {1, 2, 3, 1001000, 1002000};
+constexpr uint32_t kStatusDisallowed = 1001014;
+
+void putLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
 }
+
+uint32_t getLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putHeader(uint8_t* p, uint8_t code, uint8_t count, uint8_t flags) {
+    p[0] = code;
+    p[1] = count;
+    p[2] = flags;
+    p[3] = 0;
+}
+
+uint16_t buildCommand(uint8_t* p, uint8_t code, uint8_t flags,
+                      std::initializer_list<uint32_t> params) {
+    putHeader(p, code, uint8_t(params.size()), flags);
+    size_t offset = kCommandHeaderSize;
+    for (uint32_t v : params) {
+        putLe32(p + offset, v);
+        offset += 4;
+    }
+    return uint16_t(offset);
+}
+
+QString hex8(uint32_t v) {
+    return QString("0x%1").arg(v, 8, 16, QChar('0'));
+}
+
+// A time-out above INT_MAX would turn negative in the transport and mean "wait forever".
+int boundedTimeout(uint64_t milliseconds) {
+    return milliseconds > uint64_t(INT_MAX) ? INT_MAX : int(milliseconds);
+}
+
+template <typename Record>
+QVariant recordFrom(const uint8_t* data) {
+    Record record;
+    std::memcpy(&record, data, sizeof(Record));
+    return QVariant::fromValue(record);
+}
+
+QString bytesAsText(const uint8_t* data, uint32_t length) {
+    static const char digits[] = "0123456789abcdef";
+    QByteArray text;
+    text.reserve(int(std::min<uint64_t>(uint64_t(length) * 3, INT_MAX)));
+    for (uint32_t i = 0; i < length; ++i) {
+        text.append(digits[data[i] >> 4]);
+        text.append(digits[data[i] & 0xF]);
+        text.append(',');
+    }
+    return QString::fromLatin1(text);
+}
+
+}  // namespace
+
+RomCmd::RomCmd(const QVariant& deviceInfo, int type) : QObject(nullptr), deviceType(type) {
+    registerMetaTypes();
+    if (type == 2) {
+        id = deviceInfo.value<UsbInfo>().devicePath;
+        io.reset(new HidIO(deviceInfo));
+    } else if (type == 1) {
+        id = deviceInfo.value<SerialPortInfo>().portName;
+        io.reset(new SerialIO(deviceInfo));
+    } else {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Rom command device type error! Type: " << type;
+    }
+}
+
+RomCmd::RomCmd(std::unique_ptr<DeviceIO> transport, int type, const QString& deviceId)
+    : QObject(nullptr), io(std::move(transport)), deviceType(type), id(deviceId) {
+    registerMetaTypes();
+}
+
 RomCmd::~RomCmd() = default;
-void RomCmd::setCommandTimeout(uint32_t) {}
-int RomCmd::queryRte(uint32_t, uint32_t) { return ResultFailure; }
-int RomCmd::configRte(const uint8_t*, int) { return ResultFailure; }
-int RomCmd::configMemory(uint32_t, uint32_t) { return ResultFailure; }
-int RomCmd::eraseRegion(uint32_t, uint32_t, uint32_t, uint64_t) { return ResultFailure; }
-int RomCmd::eraseAll(uint32_t, uint64_t) { return ResultFailure; }
-int RomCmd::resetDevice(uint32_t) { return ResultFailure; }
-int RomCmd::readMemory(uint32_t, uint32_t, uint32_t, bool) { return ResultFailure; }
-int RomCmd::readMemoryToFile(uint32_t, uint32_t, uint32_t, const QString&) { return ResultFailure; }
-int RomCmd::writeMemory(uint32_t, uint32_t, const uint8_t*, uint32_t) { return ResultFailure; }
-int RomCmd::writeMemoryByFile(uint32_t, uint32_t, const QString&) { return ResultFailure; }
-int RomCmd::loadImage(const QString&) { return ResultFailure; }
-int RomCmd::verifyChecksum(uint32_t, uint32_t, const uint8_t*, uint32_t) { return ResultFailure; }
-int RomCmd::verifyChecksumByFile(uint32_t, uint32_t, const QString&, uint64_t) { return ResultFailure; }
-QString RomCmd::statusMessage(int status) { return lookupStatusMessage(status); }
-QString RomCmd::resultMessage(int code) { return lookupResultMessage(code); }
-QStringList RomCmd::usbDevicePaths(uint16_t vid, uint16_t pid) { return HidIO::devicePaths(vid, pid); }
-int RomCmd::checkResponse(int writeResult) { return writeResult; }
-int RomCmd::finish(const char*, int result) { return result; }
+
+void RomCmd::setCommandTimeout(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        return;
+    }
+    fixedTimeout = true;
+    if (io) {
+        io->setTimeout(boundedTimeout(milliseconds));
+    }
+}
+
+int RomCmd::missingTransport() {
+    qCritical() << "Id: " << id << "\r\n"
+                << "Rom command has no device to talk to! Type: " << deviceType;
+    return ResultOpenFailed;
+}
+
+int RomCmd::readResponse(uint8_t* buffer, uint32_t* romStatus) {
+    // Zeroed so a short answer never shows bytes of an earlier one.
+    std::memset(buffer, 0, kPacketSize);
+    uint16_t length = 0;
+    const int result = io->readPacket(buffer, &length);
+    if (result != ResultOk) {
+        return result;
+    }
+    if (length < kResponseDataOffset) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "ROM response too short! length: " << length;
+        return ResultFailure;
+    }
+    *romStatus = getLe32(buffer + kResponseStatusOffset);
+    return ResultOk;
+}
+
+int RomCmd::reportRomError(uint32_t romStatus, const char* idLabel, bool disallowedApplies) {
+    const QString text = QString("ROM response failed! status: %1 message: %2")
+                             .arg(QString::number(romStatus), statusMessage(int(romStatus)));
+    emit signalAddLogs(text, LogCritical);
+    qCritical() << idLabel << id << " " << text;
+    if (std::find(std::begin(kBootModeStatuses), std::end(kBootModeStatuses), romStatus) !=
+        std::end(kBootModeStatuses)) {
+        return ResultBootModeFailed;
+    }
+    if (disallowedApplies && romStatus == kStatusDisallowed) {
+        return ResultDisallowed;
+    }
+    return ResultCommandFailed;
+}
+
+int RomCmd::checkResponse(int writeResult) {
+    // An abort from the device still comes with a response that decides the outcome.
+    if (writeResult != ResultOk && writeResult != ResultAbort) {
+        return writeResult;
+    }
+    uint8_t response[kPacketSize];
+    uint32_t romStatus = 0;
+    const int result = readResponse(response, &romStatus);
+    if (result != ResultOk) {
+        return result;
+    }
+    if (romStatus == 0) {
+        return ResultOk;
+    }
+    return reportRomError(romStatus, "Id: ", true);
+}
+
+int RomCmd::finish(const char* finishingText, int result) {
+    qInfo() << "Id: " << id << "\r\n"
+            << finishingText << result << " message: " << resultMessage(result);
+    return result;
+}
+
+int RomCmd::queryRte(uint32_t rteId, uint32_t arg) {
+    qInfo() << "query rte"
+            << " rteId: " << rteId << " arg: " << arg;
+    if (!io) {
+        return missingTransport();
+    }
+    uint8_t packet[kPacketSize];
+    const uint16_t length = rteId == kRteMemoryAttribute
+                                ? buildCommand(packet, CmdQueryRte, kFlagCommand, {rteId, arg})
+                                : buildCommand(packet, CmdQueryRte, kFlagCommand, {rteId});
+    int result = io->writePacket(packet, length);
+    if (result != ResultOk && result != ResultAbort) {
+        return result;
+    }
+    uint32_t romStatus = 0;
+    result = readResponse(packet, &romStatus);
+    if (result != ResultOk) {
+        return result;
+    }
+    if (romStatus != 0) {
+        return reportRomError(romStatus, "id: ", false);
+    }
+    qInfo() << "Id: " << id << "\r\n"
+            << "QueryRTE success. rteId: " << rteId << " arg: " << arg;
+    const uint8_t* data = packet + kResponseDataOffset;
+    QVariant variant;
+    switch (rteId) {
+        case 0:
+            variant = recordFrom<RomParamInfo>(data);
+            break;
+        case 1:
+            variant = recordFrom<SerialInfParam>(data);
+            break;
+        case 2:
+            variant = recordFrom<CmdStatusInfo>(data);
+            break;
+        case 3:
+            variant = recordFrom<BootStatusInfo>(data);
+            break;
+        case kRteMemoryAttribute:
+            variant = recordFrom<MemoryAttribute>(data);
+            break;
+        case kRteCommandMask:
+            variant = QVariant(uint(getLe32(data)));
+            break;
+        default:
+            break;
+    }
+    if (!variant.isValid()) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "QueryRTE failed. rteId: " << rteId << " arg: " << arg
+                    << " status: " << romStatus << " message: " << statusMessage(int(romStatus));
+        return ResultFailure;
+    }
+    emit signalRTEQueried(int(rteId), variant);
+    return ResultOk;
+}
+
+int RomCmd::configRte(const uint8_t* record, int length) {
+    if (!io) {
+        return missingTransport();
+    }
+    if (length < 0 || length % 4 != 0 || length > kMaxConfigRteLength ||
+        (record == nullptr && length > 0)) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Config RTE' needs a record of 0 to 1016 bytes in whole words! "
+                       "length: "
+                    << length;
+        return ResultFailure;
+    }
+    // The fields are shown only from bytes the caller actually handed over.
+    SerialInfParam shown;
+    std::memset(&shown, 0, sizeof(shown));
+    if (length > 0) {
+        std::memcpy(&shown, record, std::min<size_t>(size_t(length), sizeof(shown)));
+    }
+    qInfo() << "config rte"
+            << " speed: " << shown.speed << " words: " << uint(shown.words)
+            << " periphMask: " << shown.periphMask;
+
+    uint8_t packet[kPacketSize];
+    putHeader(packet, CmdConfigRte, uint8_t(length / 4 + 1), kFlagCommand);
+    putLe32(packet + kCommandHeaderSize, kRteSerialInterface);
+    if (length > 0) {
+        std::memcpy(packet + kCommandHeaderSize + 4, record, size_t(length));
+    }
+    const uint16_t payloadLength = uint16_t(kCommandHeaderSize + 4 + size_t(length));
+    const int result = checkResponse(io->writePacket(packet, payloadLength));
+    return finish("Cmd 'Config RTE' finished! Status: ", result);
+}
+
+int RomCmd::configMemory(uint32_t memoryId, uint32_t address) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Config memory"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address);
+    uint8_t packet[kPacketSize];
+    const uint16_t length =
+        buildCommand(packet, CmdConfigMemory, kFlagConfigMemory, {memoryId, address});
+    const int result = checkResponse(io->writePacket(packet, length));
+    return finish("Cmd 'Config Memory' finished! Status: ", result);
+}
+
+int RomCmd::runErase(const uint8_t* payload, uint16_t length, uint64_t timeoutMs) {
+    const int saved = io->timeout;
+    const bool raise = !fixedTimeout && timeoutMs > uint64_t(std::max(saved, 0));
+    if (raise) {
+        qInfo() << "set erase time out: " << quint64(timeoutMs) << "ms";
+        io->setTimeout(boundedTimeout(timeoutMs));
+    }
+    const int result = checkResponse(io->writePacket(payload, length));
+    if (raise) {
+        io->setTimeout(saved);
+    }
+    return finish("Cmd 'Erase Memory' finished! Status: ", result);
+}
+
+int RomCmd::eraseRegion(uint32_t memoryId, uint32_t address, uint32_t length, uint64_t timeoutMs) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Erase memory"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " length: " << length;
+    uint8_t packet[kPacketSize];
+    const uint16_t payloadLength =
+        buildCommand(packet, CmdErase, kFlagCommand, {kEraseRegion, memoryId, address, length});
+    return runErase(packet, payloadLength, timeoutMs);
+}
+
+int RomCmd::eraseAll(uint32_t memoryId, uint64_t timeoutMs) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Erase all memory"
+            << " id: " << hex8(memoryId);
+    uint8_t packet[kPacketSize];
+    const uint16_t payloadLength =
+        buildCommand(packet, CmdErase, kFlagCommand, {kEraseWhole, memoryId});
+    return runErase(packet, payloadLength, timeoutMs);
+}
+
+int RomCmd::resetDevice(uint32_t resetType) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Reset"
+            << " resetType: " << resetType;
+    uint8_t packet[kPacketSize];
+    const uint16_t length = buildCommand(packet, CmdReset, kFlagCommand, {resetType});
+    const int result = checkResponse(io->writePacket(packet, length));
+    return finish("Cmd 'Reset' finished! Status: ", result);
+}
+
+int RomCmd::readMemory(uint32_t memoryId, uint32_t address, uint32_t length, bool isShowLog) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Read memory"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " length: " << length;
+    if (memoryId == kOtpMemoryId && length % 4 != 0) {
+        qWarning() << "OTP only supports quering by multiple of four bytes.";
+        return ResultFailure;
+    }
+    return readData(memoryId, address, length, isShowLog, nullptr);
+}
+
+int RomCmd::readMemoryToFile(uint32_t memoryId, uint32_t address, uint32_t length,
+                             const QString& filePath) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Read memory to file"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " length: " << length
+            << " filePath: " << filePath;
+    return readData(memoryId, address, length, false, &filePath);
+}
+
+int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool isShowLog,
+                     const QString* filePath) {
+    const bool toFile = filePath != nullptr;
+    const char* finishing = toFile ? "Cmd 'Read Memory to File' finished! Status: "
+                                   : "Cmd 'Read Memory' finished! Status: ";
+    uint8_t packet[kPacketSize];
+    const uint16_t commandLength =
+        buildCommand(packet, CmdReadMemory, kFlagCommand, {address, length, memoryId});
+    int result = io->writePacket(packet, commandLength);
+    if (result != ResultOk && result != ResultAbort) {
+        return finish(finishing, result);
+    }
+    uint32_t romStatus = 0;
+    result = readResponse(packet, &romStatus);
+    if (result != ResultOk) {
+        return finish(finishing, result);
+    }
+    if (romStatus != 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << (toFile ? "Cmd 'Read Memory to File' read package failed! resp status: "
+                               : "Cmd 'Read Memory' read package failed! resp status: ")
+                    << romStatus << " message: " << statusMessage(int(romStatus));
+        return finish(finishing, ResultCommandFailed);
+    }
+
+    QFile file;
+    if (toFile) {
+        file.setFileName(*filePath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Cmd 'Read Memory to File' open file failed!";
+            return finish(finishing, ResultOpenFailed);
+        }
+    }
+
+    uint32_t remaining = length;
+    uint32_t delivered = 0;
+    int chunkFill = 0;
+    while (remaining != 0) {
+        uint16_t packetLength = 0;
+        const int readResult = io->readPacket(packet, &packetLength);
+        if (readResult != ResultOk) {
+            result = readResult;
+            break;
+        }
+        const size_t received = std::min<size_t>(packetLength, kPacketSize);
+        // A header-only packet carries no data: the file read waits for more, the signal
+        // read takes it as the end.
+        if (received < kDataHeaderSize || (!toFile && received == kDataHeaderSize)) {
+            break;
+        }
+        uint32_t dataLength = uint32_t(received - kDataHeaderSize);
+        if (dataLength > remaining) {
+            qWarning() << "Id: " << id << "\r\n"
+                       << "Device sent more data than requested! dropped bytes: "
+                       << dataLength - remaining;
+            dataLength = remaining;
+        }
+        remaining -= dataLength;
+        const uint8_t* data = packet + kDataHeaderSize;
+        if (toFile) {
+            if (file.write(reinterpret_cast<const char*>(data), dataLength) != qint64(dataLength)) {
+                qCritical() << "Id: " << id << "\r\n"
+                            << "Cmd 'Read Memory to File' write file failed!";
+                result = ResultOpenFailed;
+                break;
+            }
+            emit signalMemory2FileReadProgress(int(length), int(length - remaining));
+            continue;
+        }
+        while (dataLength > 0) {
+            const uint32_t take = std::min<uint32_t>(uint32_t(kChunkSize - chunkFill), dataLength);
+            std::memcpy(chunk + chunkFill, data, take);
+            chunkFill += int(take);
+            data += take;
+            dataLength -= take;
+            if (chunkFill == kChunkSize) {
+                delivered += kChunkSize;
+                emit signalMemoryReadProgress(memoryId, address, chunk, kChunkSize, int(length),
+                                              int(delivered), isShowLog);
+                chunkFill = 0;
+            }
+        }
+    }
+    if (chunkFill > 0) {
+        emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length), int(length),
+                                      isShowLog);
+    }
+    if (toFile) {
+        if (!file.flush() && result == ResultOk) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Cmd 'Read Memory to File' write file failed!";
+            result = ResultOpenFailed;
+        }
+        file.close();
+    }
+    if (remaining != 0 && result == ResultOk) {
+        qWarning() << "Id: " << id << "\r\n"
+                   << "Device ended the data early! received bytes: " << length - remaining
+                   << " requested: " << length;
+    }
+    return finish(finishing, result);
+}
+
+int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, const uint8_t* data,
+                       QFile* file, uint64_t length, void (RomCmd::*progress)(int, int)) {
+    uint8_t packet[kPacketSize];
+    uint64_t sent = 0;
+    int result = ResultOk;
+    bool first = true;
+    while (sent < length) {
+        size_t header = kCommandHeaderSize;
+        if (first && command == CmdWriteMemory) {
+            header =
+                buildCommand(packet, command, kFlagCommand, {address, uint32_t(length), memoryId});
+        } else {
+            putHeader(packet, command, 0, kFlagData);
+        }
+        const size_t want = size_t(std::min<uint64_t>(kMaxHostPayload - header, length - sent));
+        size_t got = want;
+        if (file) {
+            const qint64 n = file->read(reinterpret_cast<char*>(packet + header), qint64(want));
+            if (n <= 0) {
+                break;
+            }
+            got = size_t(n);
+        } else {
+            std::memcpy(packet + header, data + sent, want);
+        }
+        result = io->writePacket(packet, uint16_t(header + got));
+        if (result != ResultOk) {
+            break;
+        }
+        sent += got;
+        first = false;
+        emit(this->*progress)(int(length), int(sent));
+    }
+    return result;
+}
+
+int RomCmd::writeMemory(uint32_t memoryId, uint32_t address, const uint8_t* data, uint32_t length) {
+    if (!io) {
+        return missingTransport();
+    }
+    if (data == nullptr && length > 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Write Memory' has no data! length: " << length;
+        return ResultFailure;
+    }
+    qInfo() << "Write memory"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " length: " << length
+            << " buffer: " << bytesAsText(data, length);
+    const int result = sendStream(CmdWriteMemory, memoryId, address, data, nullptr, length,
+                                  &RomCmd::signalMemoryWriteProgress);
+    return finish("Cmd 'Write Memory' finished! Status: ", checkResponse(result));
+}
+
+int RomCmd::writeMemoryByFile(uint32_t memoryId, uint32_t address, const QString& filePath) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Write memory by file"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath;
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Write Memory' open file failed!";
+        return ResultOpenFailed;
+    }
+    const qint64 size = file.size();
+    if (size <= 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Write Memory' file is empty!";
+        return ResultOpenFailed;
+    }
+    // The length travels in a 32-bit parameter.
+    if (uint64_t(size) > UINT32_MAX) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Write Memory' file is larger than 4 GiB! size: " << size;
+        return ResultFailure;
+    }
+    const int result = sendStream(CmdWriteMemory, memoryId, address, nullptr, &file, uint64_t(size),
+                                  &RomCmd::signalFile2MemoryWriteProgress);
+    file.close();
+    return finish("Cmd 'Write Memory' finished! Status: ", checkResponse(result));
+}
+
+int RomCmd::loadImage(const QString& filePath) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Load image"
+            << " filePath: " << filePath;
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Load Image' open file failed!";
+        return ResultOpenFailed;
+    }
+    const qint64 size = std::max<qint64>(file.size(), 0);
+    const int result = sendStream(CmdLoadImage, 0, 0, nullptr, &file, uint64_t(size),
+                                  &RomCmd::signalImageLoadProgress);
+    file.close();
+    return finish("Cmd 'Load Image' finished! Status: ", checkResponse(result));
+}
+
+int RomCmd::sendVerify(uint32_t memoryId, uint32_t address, uint32_t length,
+                       const uint8_t* digest) {
+    uint8_t packet[kPacketSize];
+    const uint16_t header = buildCommand(
+        packet, CmdVerifyChecksum, kFlagCommand,
+        {address, length, memoryId, kDigestAlgorithmSha256, kDigestLength, 0, 0, 0, 0, 0, 0, 0, 0});
+    const size_t digestOffset = header - kDigestLength;
+    std::memcpy(packet + digestOffset, digest, kDigestLength);
+    const int result = checkResponse(io->writePacket(packet, header));
+    return finish("Cmd 'Verify Checksum' finished! Status: ", result);
+}
+
+int RomCmd::verifyChecksum(uint32_t memoryId, uint32_t address, const uint8_t* data,
+                           uint32_t length) {
+    if (!io) {
+        return missingTransport();
+    }
+    if (data == nullptr && length > 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' has no data! length: " << length;
+        return ResultFailure;
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    // addData takes an int length.
+    constexpr uint32_t kBlock = 1u << 30;
+    for (uint32_t done = 0; done < length;) {
+        const uint32_t n = std::min(kBlock, length - done);
+        hash.addData(reinterpret_cast<const char*>(data + done), int(n));
+        done += n;
+    }
+    const QByteArray digest = hash.result();
+    return sendVerify(memoryId, address, length, reinterpret_cast<const uint8_t*>(digest.data()));
+}
+
+int RomCmd::verifyChecksumByFile(uint32_t memoryId, uint32_t address, const QString& filePath,
+                                 uint64_t length) {
+    if (!io) {
+        return missingTransport();
+    }
+    qInfo() << "Verify checksum by file"
+            << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath
+            << " file length: " << quint64(length);
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' open file failed!";
+        return ResultOpenFailed;
+    }
+    const uint64_t size = uint64_t(std::max<qint64>(file.size(), 0));
+    if (length == 0) {
+        length = size;
+    }
+    // A digest over fewer bytes than the device compares could never match.
+    if (length > size) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' length is beyond the end of the file! length: "
+                    << quint64(length) << " file size: " << quint64(size);
+        return ResultFailure;
+    }
+    if (length > UINT32_MAX) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' length is larger than 4 GiB! length: "
+                    << quint64(length);
+        return ResultFailure;
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char block[kMaxHostPayload];
+    uint64_t done = 0;
+    while (done < length) {
+        const qint64 n = file.read(block, qint64(std::min<uint64_t>(sizeof(block), length - done)));
+        if (n <= 0) {
+            break;
+        }
+        hash.addData(block, int(n));
+        done += uint64_t(n);
+    }
+    file.close();
+    if (done != length) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' read file failed! read bytes: " << quint64(done)
+                    << " length: " << quint64(length);
+        return ResultOpenFailed;
+    }
+    const QByteArray digest = hash.result();
+    return sendVerify(memoryId, address, uint32_t(length),
+                      reinterpret_cast<const uint8_t*>(digest.data()));
+}
+
+QString RomCmd::statusMessage(int status) {
+    return lookupStatusMessage(status);
+}
+
+QString RomCmd::resultMessage(int code) {
+    return lookupResultMessage(code);
+}
+
+QStringList RomCmd::usbDevicePaths(uint16_t vid, uint16_t pid) {
+    return HidIO::devicePaths(vid, pid);
+}
 
 }  // namespace RomCmd

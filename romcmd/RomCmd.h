@@ -10,6 +10,8 @@
 #include "romcmd/RteRecords.h"
 #include "transport/DeviceIO.h"
 
+class QFile;
+
 namespace RomCmd {
 
 enum LogLevel : int { LogDebug = 0, LogInfo = 1, LogWarning = 2, LogCritical = 3 };
@@ -65,11 +67,26 @@ signals:
 private:
     int checkResponse(int writeResult);
     int finish(const char* finishingText, int result);
+    // Reads a command's response into `buffer` (zeroed first) and extracts the ROM status.
+    int readResponse(uint8_t* buffer, uint32_t* romStatus);
+    // Signal, critical line and result code for a response with an error status.
+    int reportRomError(uint32_t romStatus, const char* idLabel, bool disallowedApplies);
+    // Logs and returns a failure when there is no transport to talk through.
+    int missingTransport();
+    int readData(uint32_t memoryId, uint32_t address, uint32_t length, bool isShowLog,
+                 const QString* filePath);
+    int sendStream(uint8_t command, uint32_t memoryId, uint32_t address, const uint8_t* data,
+                   QFile* file, uint64_t length, void (RomCmd::*progress)(int, int));
+    int sendVerify(uint32_t memoryId, uint32_t address, uint32_t length, const uint8_t* digest);
+    int runErase(const uint8_t* payload, uint16_t length, uint64_t timeoutMs);
 
     std::unique_ptr<DeviceIO> io;
     int32_t deviceType;
     QString id;
     bool fixedTimeout = false;
+
+    static constexpr int kChunkSize = 512;
+    uint8_t chunk[kChunkSize];
 };
 
 }  // namespace RomCmd
