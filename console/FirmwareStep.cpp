@@ -17,10 +17,6 @@ constexpr unsigned long kUartDisconnectWaitMs = 3000;
 constexpr unsigned long kUsbDisconnectPollMs = 100;
 constexpr int kUsbDisconnectSleeps = 300;
 
-bool portMatches(const SerialPortEntry& entry, const QString& name) {
-    return entry.portName == name || entry.systemLocation == name;
-}
-
 // One firmware serves both series; the series text is searched case-sensitively after upper-casing.
 QString seriesFolderName(const QString& series) {
     const QString upper = series.toUpper();
@@ -150,7 +146,7 @@ bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
             return false;
         }
         for (const SerialPortEntry& entry : environment->serialPorts()) {
-            if (portMatches(entry, serialParam.portName)) {
+            if (DeviceEnvironment::portMatches(entry, serialParam.portName)) {
                 return true;
             }
         }

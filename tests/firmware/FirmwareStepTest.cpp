@@ -1,0 +1,276 @@
+// The firmware step and load-blfw in process: device listings and sleeps come from a
+// scripted environment, so nothing here waits for real time.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "console/RomConsoleMode.h"
+#include "tests/firmware/FirmwareTestSupport.h"
+#include "transport/ResultCode.h"
+
+namespace RomCmd {
+namespace Test {
+namespace {
+
+const char* const kGiveUp = "The firmware can not be loaded correctly and will be ignored!";
+const char* const kTimeout = "Connect device timeout! Please reset the device manually!";
+
+// Refuses every packet, so any load fails after the file has been chosen.
+class RefusingIO : public DeviceIO {
+public:
+    int writePacket(const uint8_t*, uint16_t) override { return ResultNak; }
+    int readPacket(uint8_t*, uint16_t*) override { return ResultNak; }
+    int readAck() override { return ResultNak; }
+    int sendResponse(uint8_t) override { return ResultNak; }
+};
+
+QString printable(const std::vector<unsigned long>& values) {
+    QStringList parts;
+    for (unsigned long value : values) {
+        parts.append(QString::number(value));
+    }
+    return parts.join(',');
+}
+
+struct Controller {
+    Controller()
+        : parser(makeParser({"tool"})),
+          console(std::make_unique<RomConsoleMode>(*parser)),
+          environment(std::make_shared<FakeEnvironment>()) {
+        console->setEnvironment(environment);
+    }
+    ~Controller() {
+        // The controller only schedules its engine for deletion; no event loop runs here.
+        delete console->romCmd;
+        console->romCmd = nullptr;
+    }
+    std::unique_ptr<QCommandLineParser> parser;
+    std::unique_ptr<RomConsoleMode> console;
+    std::shared_ptr<FakeEnvironment> environment;
+};
+
+struct PresenceCase {
+    const char* name;
+    int deviceType;
+    bool waitingForDisconnection;
+    QString serialName;  // the port the controller selected
+    bool listed;         // whether the environment lists the device
+    bool expected;
+    std::vector<unsigned long> sleeps;
+    int listings;
+};
+
+class IsDevicePresent : public ::testing::TestWithParam<PresenceCase> {};
+
+TEST_P(IsDevicePresent, AnswersFromTheListingOrTheFixedWait) {
+    const PresenceCase& c = GetParam();
+    Controller controller;
+    controller.console->deviceType = c.deviceType;
+    controller.console->serialParam.portName = c.serialName;
+    controller.console->usbInfo.devicePath = "fakehid0";
+    const bool listed = c.listed;
+    controller.environment->present = [listed](int) { return listed; };
+
+    EXPECT_EQ(controller.console->isDevicePresent(c.waitingForDisconnection), c.expected);
+    EXPECT_EQ(printable(controller.environment->sleeps), printable(c.sleeps));
+    EXPECT_EQ(controller.environment->listings, c.listings);
+    for (const auto& query : controller.environment->usbQueries) {
+        EXPECT_EQ(query.first, 0);
+        EXPECT_EQ(query.second, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IsDevicePresent,
+    ::testing::Values(
+        PresenceCase{"UartDisconnectIsAFixedWait", 1, true, "ttyFAKE0", true, false, {3000}, 0},
+        PresenceCase{"UartByPortName", 1, false, "ttyFAKE0", true, true, {}, 1},
+        PresenceCase{"UartBySystemLocation", 1, false, "/dev/ttyFAKE0", true, true, {}, 1},
+        PresenceCase{"UartNotListed", 1, false, "ttyFAKE0", false, false, {}, 1},
+        PresenceCase{"UartOtherPortOnly", 1, false, "ttyUSB3", true, false, {}, 1},
+        PresenceCase{"UartEmptyName", 1, false, "", true, false, {}, 1},
+        PresenceCase{"UsbListed", 2, false, "", true, true, {}, 1},
+        PresenceCase{"UsbListedWhileWaitingForDisconnection", 2, true, "", true, true, {}, 1},
+        PresenceCase{"UsbNotListed", 2, false, "", false, false, {}, 1},
+        PresenceCase{"NoDeviceType", 0, false, "ttyFAKE0", true, false, {}, 0},
+        PresenceCase{"UnknownDeviceType", 7, true, "ttyFAKE0", true, false, {}, 0}),
+    [](const ::testing::TestParamInfo<PresenceCase>& info) { return info.param.name; });
+
+struct LoopCase {
+    const char* name;
+    std::function<bool(int)> present;  // by listing number, counted over the whole step
+    int attempts;                      // loadFirmwareOnce calls
+    int listings;
+    int sleepCount;  // each one second
+    bool timedOut;
+};
+
+class AttemptLoop : public ::testing::TestWithParam<LoopCase> {};
+
+// The port does not exist, so every attempt fails at the query; only the polls decide what follows.
+TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
+    const LoopCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString firmware = dir.filePath("fw.bin");
+    QFile file(firmware);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    Controller controller;
+    RomConsoleMode& console = *controller.console;
+    console.deviceType = 1;
+    console.serialParam.portName = dir.filePath("ttyFAKE0");
+    console.loadFirmware = true;
+    console.firmwarePath = firmware;
+    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
+    controller.environment->present = c.present;
+
+    LogCapture log;
+    console.runFirmwareStep();
+
+    EXPECT_EQ(console.firmwareAttempts, c.attempts == 3 && !c.timedOut ? 4 : c.attempts);
+    EXPECT_EQ(log.texts(QtCriticalMsg).filter("Query Rom status failed!").size(), c.attempts)
+        << log.dump().toStdString();
+    EXPECT_EQ(controller.environment->listings, c.listings);
+    EXPECT_EQ(printable(controller.environment->sleeps),
+              printable(std::vector<unsigned long>(size_t(c.sleepCount), 1000)));
+    EXPECT_EQ(log.count(kTimeout), c.timedOut ? 1 : 0) << log.dump().toStdString();
+    const QStringList criticals = log.texts(QtCriticalMsg);
+    ASSERT_FALSE(criticals.isEmpty());
+    EXPECT_EQ(criticals.last(), kGiveUp);
+    EXPECT_EQ(log.count(kGiveUp), 1);
+    EXPECT_EQ(log.count("Firmware has been load success!"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AttemptLoop,
+    ::testing::Values(
+        LoopCase{"AlwaysPresentGetsThreeAttempts", [](int) { return true; }, 3, 3, 0, false},
+        LoopCase{"NeverBackTimesOutAfterTenPolls", [](int) { return false; }, 1, 10, 10, true},
+        LoopCase{"BackAtTheTenthPollEachTime", [](int n) { return n % 10 == 9; }, 3, 30, 27, false},
+        LoopCase{"BackOnceThenLost", [](int n) { return n == 9; }, 2, 20, 19, true},
+        LoopCase{"BackOnlyAtTheEleventhPoll", [](int n) { return n >= 10; }, 1, 10, 10, true},
+        LoopCase{"BackAtTheSecondPoll", [](int n) { return n % 2 == 1; }, 3, 6, 3, false}),
+    [](const ::testing::TestParamInfo<LoopCase>& info) { return info.param.name; });
+
+struct SkippedCase {
+    const char* name;
+    bool loadFirmware;
+    QString firmwarePath;
+    QStringList criticals;
+};
+
+class SkippedStep : public ::testing::TestWithParam<SkippedCase> {};
+
+TEST_P(SkippedStep, TouchesNoDevice) {
+    const SkippedCase& c = GetParam();
+    Controller controller;
+    controller.console->deviceType = 1;
+    controller.console->serialParam.portName = "ttyFAKE0";
+    controller.console->loadFirmware = c.loadFirmware;
+    controller.console->firmwarePath = c.firmwarePath;
+
+    LogCapture log;
+    controller.console->runFirmwareStep();
+
+    EXPECT_EQ(log.texts(QtCriticalMsg).join('\n'), c.criticals.join('\n'));
+    EXPECT_EQ(log.messages().size(), c.criticals.size()) << log.dump().toStdString();
+    EXPECT_EQ(controller.console->firmwareAttempts, 0);
+    EXPECT_EQ(controller.environment->listings, 0);
+    EXPECT_TRUE(controller.environment->sleeps.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SkippedStep,
+    ::testing::Values(SkippedCase{"NotAskedFor", false, "/nonexistent/fw.bin", {}},
+                      SkippedCase{"MissingCustomFile",
+                                  true,
+                                  "/nonexistent/fw.bin",
+                                  {"Can not find firmware path:  \"/nonexistent/fw.bin\"",
+                                   "Firmware will be ignored and will connect with ROM directly!"}},
+                      SkippedCase{
+                          "NoPathFromThreeFields",
+                          true,
+                          "",
+                          {"Can not find firmware path:  \"\"",
+                           "Firmware will be ignored and will connect with ROM directly!"}}),
+    [](const ::testing::TestParamInfo<SkippedCase>& info) { return info.param.name; });
+
+struct BlfwCase {
+    const char* name;
+    QStringList tokens;
+    QString expected;  // the one critical message; %1 stands for the application folder
+    bool loadTried;    // the message then only starts with `expected`
+};
+
+class LoadBlfw : public ::testing::TestWithParam<BlfwCase> {};
+
+TEST_P(LoadBlfw, ChoosesTheFileOrExplains) {
+    const BlfwCase& c = GetParam();
+    const QString appDir = QCoreApplication::applicationDirPath();
+    // A series folder without firmware files in it.
+    const QString emptySeries = "EMPTYSERIES" + QString::number(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QDir().mkpath(appDir + "/bl_fw/" + emptySeries));
+
+    Controller controller;
+    controller.console->romCmd = new RomCmd(std::make_unique<RefusingIO>(), 1, "test");
+    QStringList tokens = c.tokens;
+    tokens.replaceInStrings("emptyseries", emptySeries.toLower());
+
+    LogCapture log;
+    const bool result = controller.console->cmdLoadBlfw(tokens);
+    const QStringList criticals = log.texts(QtCriticalMsg);
+    QDir(appDir + "/bl_fw/" + emptySeries).removeRecursively();
+
+    EXPECT_FALSE(result);
+    ASSERT_EQ(criticals.size(), 1) << log.dump().toStdString();
+    const QString expected = QString(c.expected)
+                                 .replace("%1", appDir)
+                                 .replace("EMPTYSERIES", emptySeries)
+                                 .replace("emptyseries", emptySeries.toLower());
+    if (c.loadTried) {
+        EXPECT_TRUE(criticals.first().startsWith(expected + "  status: "))
+            << criticals.first().toStdString() << "\nexpected start: " << expected.toStdString();
+    } else {
+        EXPECT_EQ(criticals.first(), expected);
+    }
+}
+
+const QString kSigned =
+    "Load BLFW failed!  bin path:  \"%1/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_signed.bin\"";
+const QString kUnsigned =
+    "Load BLFW failed!  bin path:  \"%1/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadBlfw,
+    ::testing::Values(
+        BlfwCase{"NameOnly", {"load-blfw"}, "Number of parameter is incorrect!", false},
+        BlfwCase{
+            "OneParameter", {"load-blfw", "tv5100"}, "Number of parameter is incorrect!", false},
+        BlfwCase{"ThreeParameters",
+                 {"load-blfw", "tv5100", "1", "1"},
+                 "Number of parameter is incorrect!",
+                 false},
+        BlfwCase{"Tv5100Signed", {"load-blfw", "tv5100", "1"}, kSigned, true},
+        BlfwCase{"Tv5200EvkSigned", {"load-blfw", "tv5200evk", "1"}, kSigned, true},
+        BlfwCase{"UpperCaseUnsigned", {"load-blfw", "TV5200", "0"}, kUnsigned, true},
+        BlfwCase{"LeadingZeroCountsAsOne", {"load-blfw", "tv5100", "01"}, kSigned, true},
+        BlfwCase{"HexOneIsNotOne", {"load-blfw", "tv5100", "0x1"}, kUnsigned, true},
+        BlfwCase{"TextIsNotOne", {"load-blfw", "tv5100", "x"}, kUnsigned, true},
+        BlfwCase{"TwoIsUnsigned", {"load-blfw", "tv5100", "2"}, kUnsigned, true},
+        BlfwCase{"UnknownSeriesFolderMissing",
+                 {"load-blfw", "abc", "x"},
+                 "\"Can not find blfw folder: %1/bl_fw/ABC\"",
+                 false},
+        BlfwCase{"SeriesFolderWithoutFile",
+                 {"load-blfw", "emptyseries", "1"},
+                 "\"Can not find blfw path: %1/bl_fw/EMPTYSERIES/emptyseries_blfw_signed.bin\"",
+                 false}),
+    [](const ::testing::TestParamInfo<BlfwCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace Test
+}  // namespace RomCmd
