@@ -31,21 +31,18 @@ struct Header {
     uint32_t reserved = 0;
 };
 
-inline uint32_t readLe32(const uint8_t* p)
-{
+inline uint32_t readLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-inline void writeLe32(uint8_t* p, uint32_t v)
-{
+inline void writeLe32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
 
-inline void encodeHeader(const Header& h, uint8_t* out)
-{
+inline void encodeHeader(const Header& h, uint8_t* out) {
     std::memcpy(out, kMagic, 4);
     writeLe32(out + 4, h.totalSize);
     writeLe32(out + 8, h.loadMemory);
@@ -57,8 +54,7 @@ inline void encodeHeader(const Header& h, uint8_t* out)
 }
 
 // False when the magic is wrong, the size cannot hold the header, or reserved bits are set.
-inline bool decodeHeader(const uint8_t* in, size_t available, Header* h)
-{
+inline bool decodeHeader(const uint8_t* in, size_t available, Header* h) {
     if (available < kHeaderSize || std::memcmp(in, kMagic, 4) != 0) {
         return false;
     }
@@ -69,8 +65,8 @@ inline bool decodeHeader(const uint8_t* in, size_t available, Header* h)
     h->flags = readLe32(in + 20);
     h->dataCrc = readLe32(in + 24);
     h->reserved = readLe32(in + 28);
-    return h->totalSize >= kHeaderSize && h->reserved == 0 && (h->flags & ~kFlagBootLoaderFirmware) == 0 &&
-           (h->dataCrc >> 16) == 0;
+    return h->totalSize >= kHeaderSize && h->reserved == 0 &&
+           (h->flags & ~kFlagBootLoaderFirmware) == 0 && (h->dataCrc >> 16) == 0;
 }
 
 }  // namespace ImageFormat

@@ -1,0 +1,260 @@
+#include "sim/UartLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "transport/Framing.h"
+
+namespace RomCmd {
+namespace Sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kInterByteMs = 1000;   // a packet that stalls this long is dropped
+constexpr int kWriteBoundMs = 2000;  // output the host does not drain is dropped after this
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+
+}  // namespace
+
+UartLink::~UartLink() {
+    if (slave >= 0) {
+        ::close(slave);
+    }
+    if (master >= 0) {
+        ::close(master);
+    }
+}
+
+bool UartLink::open(std::string* error) {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        *error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    const char* name = ptsname(master);
+    if (!name) {
+        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    slaveName = name;
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    if (!reopenSlave()) {
+        *error = std::string("cannot open ") + slaveName + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool UartLink::reopenSlave() {
+    if (slave >= 0) {
+        ::close(slave);
+    }
+    slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0) {
+        return false;
+    }
+    // Raw bytes both ways until a host sets the line up itself.
+    termios tio;
+    if (tcgetattr(slave, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
+    return true;
+}
+
+void UartLink::pace(size_t bytes) const {
+    if (baud > 0) {
+        // 8N1: ten bit times per byte.
+        std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(bytes) * 10000000 / baud));
+    }
+}
+
+bool UartLink::readMore(int timeoutMs) {
+    pollfd p{master, POLLIN, 0};
+    const int r = poll(&p, 1, timeoutMs);
+    if (r <= 0) {
+        return false;
+    }
+    if (!(p.revents & POLLIN)) {
+        // POLLHUP without data: no host has the slave open; do not spin on it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 20)));
+        return false;
+    }
+    uint8_t buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 20)));
+        return false;
+    }
+    rx.insert(rx.end(), buf, buf + n);
+    return true;
+}
+
+HostFrame UartLink::receive(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        // Resynchronise on the start byte; anything before it is line noise.
+        size_t start = 0;
+        while (start < rx.size() && rx[start] != Framing::kStartByte) {
+            ++start;
+        }
+        rx.erase(rx.begin(), rx.begin() + start);
+        if (rx.size() >= 2) {
+            const uint8_t second = rx[1];
+            if (second == Framing::kResponseOk || second == Framing::kResponseCrcError) {
+                HostFrame f;
+                f.type = HostFrame::Type::Response;
+                f.code = second;
+                rx.erase(rx.begin(), rx.begin() + 2);
+                pace(2);
+                return f;
+            }
+            if (second != Framing::kPacketTag) {
+                rx.erase(rx.begin());
+                continue;
+            }
+            if (rx.size() >= 4) {
+                const size_t n = size_t(rx[2]) | size_t(rx[3]) << 8;
+                const size_t total = 4 + n + 2;
+                if (rx.size() >= total) {
+                    const uint16_t crc = Crc16Xmodem::compute(rx.data(), 4 + n);
+                    const uint16_t got = uint16_t(rx[4 + n] | rx[5 + n] << 8);
+                    HostFrame f;
+                    if (crc == got) {
+                        f.type = HostFrame::Type::Packet;
+                        f.payload.assign(rx.begin() + 4, rx.begin() + 4 + long(n));
+                    } else {
+                        f.type = HostFrame::Type::Malformed;
+                    }
+                    rx.erase(rx.begin(), rx.begin() + long(total));
+                    pace(total);
+                    // Output the host never read belongs to an exchange it has given up.
+                    tcflush(slave, TCIFLUSH);
+                    return f;
+                }
+            }
+            // Inside a packet: wait for the rest with the inter-byte bound.
+            if (!readMore(kInterByteMs)) {
+                rx.erase(rx.begin());
+                if (remainingMs(deadline) == 0) {
+                    return HostFrame{};
+                }
+            }
+            continue;
+        }
+        const int left = remainingMs(deadline);
+        if (!readMore(left) && remainingMs(deadline) == 0) {
+            return HostFrame{};
+        }
+    }
+}
+
+void UartLink::writeAll(const std::vector<uint8_t>& bytes) {
+    pace(bytes.size());
+    size_t done = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteBoundMs);
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        }
+        const int left = remainingMs(deadline);
+        if (left == 0) {
+            return;
+        }
+        pollfd p{master, POLLOUT, 0};
+        poll(&p, 1, std::min(left, 100));
+    }
+}
+
+void UartLink::sendAck(uint8_t status) {
+    writeAll({Framing::kStartByte, status});
+}
+
+void UartLink::sendAckStartOnly() {
+    writeAll({Framing::kStartByte});
+}
+
+void UartLink::sendBadAckStart() {
+    writeAll({0x41});
+}
+
+void UartLink::sendPacket(const std::vector<uint8_t>& payload, PacketDamage damage,
+                          uint32_t garbageBytes) {
+    std::vector<uint8_t> bytes;
+    // Noise never contains the start byte, so the host skips all of it.
+    for (uint32_t i = 0; i < garbageBytes; ++i) {
+        bytes.push_back(uint8_t(0x30 + i % 16));
+    }
+    const size_t n = std::min<size_t>(payload.size(), 65535);
+    uint8_t header[4];
+    Framing::buildUartHeader(header, uint16_t(n));
+    const size_t packetStart = bytes.size();
+    bytes.insert(bytes.end(), header, header + 4);
+    bytes.insert(bytes.end(), payload.begin(), payload.begin() + long(n));
+    uint16_t crc = Crc16Xmodem::compute(bytes.data() + packetStart, 4 + n);
+    if (damage == PacketDamage::BadCrc) {
+        crc = uint16_t(crc + 1);
+    }
+    bytes.push_back(uint8_t(crc));
+    bytes.push_back(uint8_t(crc >> 8));
+    switch (damage) {
+        case PacketDamage::BadTag:
+            bytes[packetStart + 1] = 0x5B;
+            break;
+        case PacketDamage::CutStart:
+            bytes.resize(packetStart + 1);
+            break;
+        case PacketDamage::CutTag:
+            bytes.resize(packetStart + 2);
+            break;
+        case PacketDamage::CutLength:
+            bytes.resize(packetStart + 4);
+            break;
+        case PacketDamage::CutPayload:
+            bytes.resize(packetStart + 4 + n);
+            break;
+        default:
+            break;
+    }
+    writeAll(bytes);
+}
+
+void UartLink::leaveBus(int ms, const std::atomic<bool>& stop) {
+    // Off the bus the device hears nothing: input is read and dropped.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    while (!stop && (ms < 0 || remainingMs(deadline) > 0)) {
+        readMore(ms < 0 ? 100 : std::min(100, remainingMs(deadline)));
+        rx.clear();
+    }
+    tcflush(slave, TCIFLUSH);
+}
+
+void UartLink::hangup() {
+    // Every open descriptor of the slave, the host's included, is hung up; writes on them fail.
+    ioctl(slave, TIOCVHANGUP);
+    reopenSlave();
+}
+
+}  // namespace Sim
+}  // namespace RomCmd

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/DeviceRunner.h"
+
+namespace RomCmd {
+namespace Sim {
+
+// The device's end of a UART: the master side of a pseudo-terminal. The slave side is kept
+// open by the device as well, so hosts can open and close it any number of times.
+class UartLink : public Link {
+public:
+    explicit UartLink(uint32_t baud = 0) : baud(baud) {}
+    ~UartLink() override;
+    UartLink(const UartLink&) = delete;
+    UartLink& operator=(const UartLink&) = delete;
+
+    bool open(std::string* error);
+    const std::string& slavePath() const { return slaveName; }
+
+    HostFrame receive(int timeoutMs) override;
+    void sendAck(uint8_t status) override;
+    void sendAckStartOnly() override;
+    void sendBadAckStart() override;
+    void sendPacket(const std::vector<uint8_t>& payload, PacketDamage damage,
+                    uint32_t garbageBytes) override;
+    void leaveBus(int ms, const std::atomic<bool>& stop) override;
+    void hangup() override;
+    size_t maxPayload() const override { return 65535; }
+
+private:
+    bool readMore(int timeoutMs);
+    void writeAll(const std::vector<uint8_t>& bytes);
+    void pace(size_t bytes) const;
+    bool reopenSlave();
+
+    uint32_t baud;
+    int master = -1;
+    int slave = -1;
+    std::string slaveName;
+    std::vector<uint8_t> rx;
+};
+
+}  // namespace Sim
+}  // namespace RomCmd
