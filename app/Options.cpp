@@ -1,12 +1,63 @@
 #include "app/Options.h"
 
+#include <QFile>
+
 namespace RomCmd {
 
-bool setupOptions(QCoreApplication& app, QCommandLineParser& parser)
-{
+void addOptions(QCommandLineParser& parser) {
+    parser.addVersionOption();
+    parser.addHelpOption();
+    parser.addOption({{"c", "console"}, "console mode enable(optional)"});
+    parser.addOption({{"p", "port"},
+                      "<uart_port>[,<baud_rate>], default baudrate is:115200. Uart port can be "
+                      "empty if only one device connect",
+                      "p"});
+    parser.addOption({{"u", "usb"},
+                      "[<vid>,]<pid> or <device path>, default VID is 0x5E3A, PID is defined by "
+                      "SoC, device path is USB device path. The value can be empty if only one "
+                      "device connect.",
+                      "u"});
+    parser.addOption({{"r", "run"}, "<command> command which you want to run", "command"});
+    parser.addOption({{"t", "timeout"},
+                      "set timeout for commmand, unit is millisecond, default value is "
+                      "10000(10s).",
+                      "p"});
+    parser.addOption(
+        {{"f", "firmware"},
+         "<soc series name>,<0,1> or <firmware path>, load boot loader firmware before running "
+         "command. Soc parameter is the same as 'load-blfw' command. The tool will use custom "
+         "firmware path if you use '<firmware path>' parameter. Note that 'load-image' command "
+         "will be used to load firmware, so this command could not be used when firmware "
+         "loaded success and the device will be reset automatically.",
+         "f"});
+    parser.addOption({{"i", "image"},
+                      "use image editor mode, if you use this option, all the parameter except "
+                      "'r' will be ignored. You need use 'create-image <json_file_path>' command "
+                      "to create new image. Please refer the typical image edit sequences."});
+}
+
+bool setupOptions(QCoreApplication& app, QCommandLineParser& parser) {
+    QFile description(QCoreApplication::applicationDirPath() + "/console_instruction");
+    if (description.open(QIODevice::ReadOnly)) {
+        parser.setApplicationDescription(QString::fromUtf8(description.readAll()));
+    }
+    description.close();
+
+    addOptions(parser);
     parser.process(preprocessArguments(app.arguments()));
     return true;
 }
-QStringList preprocessArguments(QStringList arguments) { return arguments; }
+
+QStringList preprocessArguments(QStringList arguments) {
+    for (int i = 0; i + 1 < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if ((argument == QLatin1String("-p") || argument == QLatin1String("-u")) &&
+            arguments.at(i + 1).contains(QLatin1Char('-'))) {
+            arguments.insert(i + 1, QString());
+            break;
+        }
+    }
+    return arguments;
+}
 
 }  // namespace RomCmd

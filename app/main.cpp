@@ -1,17 +1,28 @@
 #include <QCoreApplication>
+#include <QDebug>
 
 #include "app/LogHandler.h"
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
+#include "romcmd/RteRecords.h"
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     RomCmd::LogHandler::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("0.6.0");
+    RomCmd::registerMetaTypes();
+
     QCommandLineParser parser;
     RomCmd::setupOptions(app, parser);
+    // The parser reads no positional arguments; say so rather than drop them unseen
+    // (a "-p" value holding a "-" ends up here).
+    for (const QString& argument : parser.positionalArguments()) {
+        qWarning() << "Argument not used by any option:" << argument;
+    }
+
     RomCmd::RomConsoleMode console(parser);
     console.run();
+    qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
+            << QCoreApplication::applicationVersion() << "\r\n";
     return 0;
 }

@@ -1,15 +1,151 @@
 #include "console/RomConsoleMode.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+#include <QEvent>
+
 namespace RomCmd {
 
-// Placeholder controller until the run sequence lands.
-RomConsoleMode::RomConsoleMode(QCommandLineParser&, QObject* parent)
-    : QObject(parent), environment(std::make_shared<DeviceEnvironment>())
-{
+namespace {
+
+constexpr int kSerialDevice = 1;
+constexpr int kUsbDevice = 2;
+
+// "<series>,<0|1>" names a firmware of the tool's own folder; one field is a file path.
+QString firmwarePathFor(const QString& value) {
+    const QStringList fields = value.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    if (fields.size() == 1) {
+        return fields.at(0);
+    }
+    if (fields.size() != 2) {
+        return QString();
+    }
+    QString series = fields.at(0).toUpper();
+    // One firmware serves both series.
+    if (series.contains(QLatin1String("TV5100")) || series.contains(QLatin1String("TV5200"))) {
+        series = QStringLiteral("TV5100_TV5200");
+    }
+    bool ok = false;
+    const bool isSigned = fields.at(1).toUInt(&ok, 10) == 1 && ok;
+    return QCoreApplication::applicationDirPath() + "/bl_fw/" + series + '/' + series.toLower() +
+           (isSigned ? "_blfw_signed.bin" : "_blfw_unsigned.bin");
 }
-RomConsoleMode::~RomConsoleMode() = default;
-void RomConsoleMode::run() {}
-bool RomConsoleMode::runRomApiCommands() { return false; }
-void RomConsoleMode::setEnvironment(std::shared_ptr<DeviceEnvironment> env) { environment = env; }
+
+}  // namespace
+
+RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
+    : QObject(parent), environment(std::make_shared<DeviceEnvironment>()) {
+    if (parser.isSet(QStringLiteral("i"))) {
+        consoleType = 1;
+    } else {
+        if (parser.isSet(QStringLiteral("p"))) {
+            deviceType = kSerialDevice;
+            deviceParam = parser.value(QStringLiteral("p"));
+        } else if (parser.isSet(QStringLiteral("u"))) {
+            deviceType = kUsbDevice;
+            deviceParam = parser.value(QStringLiteral("u"));
+        }
+
+        timeout = 0;
+        if (parser.isSet(QStringLiteral("t"))) {
+            bool ok = false;
+            const uint32_t value = parser.value(QStringLiteral("t")).toUInt(&ok, 10);
+            if (ok) {
+                timeout = value;
+            } else {
+                qWarning() << "timeout value format error, default timeout value will be used.";
+            }
+        }
+
+        if (parser.isSet(QStringLiteral("f"))) {
+            loadFirmware = true;
+            firmwarePath = firmwarePathFor(parser.value(QStringLiteral("f")));
+        }
+    }
+    commandList = parser.values(QStringLiteral("r"));
+}
+
+RomConsoleMode::~RomConsoleMode() {
+    if (romCmd) {
+        romCmd->deleteLater();
+        // No event loop runs after this, so deliver the deletion now: the transport then
+        // closes the device itself instead of leaving it to the process exit.
+        QCoreApplication::sendPostedEvents(romCmd, QEvent::DeferredDelete);
+        romCmd = nullptr;
+    }
+}
+
+void RomConsoleMode::run() {
+    if (consoleType == 1) {
+        qInfo() << "Run Imgage Edit Commands:";
+        const QStringList commands = commandList;
+        for (const QString& command : commands) {
+            if (!runImageCommand(command)) {
+                qCritical() << "Run command failed!"
+                            << " command: " << command;
+                return;
+            }
+        }
+        return;
+    }
+
+    if (deviceType == 0) {
+        qCritical() << "Please select device type! 'p' is serial port, 'u' is usb device.";
+        return;
+    }
+
+    qDebug() << "Parse device info: " << deviceParam;
+    const QStringList fields = deviceParam.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    const bool selected =
+        deviceType == kSerialDevice ? selectSerialDevice(fields) : selectUsbDevice(fields);
+    if (!selected) {
+        return;
+    }
+    runRomApiCommands();
+}
+
+bool RomConsoleMode::runRomApiCommands() {
+    runFirmwareStep();
+
+    // A second call keeps the engine it has: the device is already open through it.
+    const bool created = romCmd == nullptr;
+    if (created) {
+        if (deviceType == kUsbDevice) {
+            romCmd = new RomCmd(QVariant::fromValue(usbInfo), kUsbDevice);
+        } else {
+            romCmd = new RomCmd(QVariant::fromValue(serialParam), kSerialDevice);
+        }
+    }
+    romCmd->setCommandTimeout(uint32_t(timeout));
+    if (created) {
+        connect(romCmd, &RomCmd::signalRTEQueried, this, &RomConsoleMode::slotRTEQueried);
+        connect(romCmd, &RomCmd::signalMemoryReadProgress, this,
+                &RomConsoleMode::slotMemoryReadProgress);
+        connect(romCmd, &RomCmd::signalMemory2FileReadProgress, this,
+                &RomConsoleMode::slotMemory2FileReadProgress);
+        connect(romCmd, &RomCmd::signalMemoryWriteProgress, this,
+                &RomConsoleMode::slotMemoryWriteProgress);
+        connect(romCmd, &RomCmd::signalFile2MemoryWriteProgress, this,
+                &RomConsoleMode::slotFile2MemoryWriteProgress);
+        connect(romCmd, &RomCmd::signalImageLoadProgress, this,
+                &RomConsoleMode::slotImageLoadProgress);
+    }
+
+    qInfo() << "Run Rom API Commands:";
+    const QStringList commands = commandList;
+    for (const QString& command : commands) {
+        if (!dispatchCommand(command)) {
+            qCritical() << "Run command failed!"
+                        << " command: " << command;
+            return false;
+        }
+    }
+    return true;
+}
+
+void RomConsoleMode::setEnvironment(std::shared_ptr<DeviceEnvironment> newEnvironment) {
+    environment =
+        newEnvironment ? std::move(newEnvironment) : std::make_shared<DeviceEnvironment>();
+}
 
 }  // namespace RomCmd

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <QCommandLineParser>
+#include <QPointer>
+
+#include "app/Options.h"
+#include "console/RomConsoleMode.h"
+#include "tests/app/MessageCapture.h"
+
+namespace RomCmd {
+namespace {
+
+using Test::MessageCapture;
+
+class ControllerTest : public ::testing::Test {
+protected:
+    RomConsoleMode* make(const QStringList& arguments) {
+        addOptions(parser);
+        EXPECT_TRUE(parser.parse(QStringList{"tool"} + arguments));
+        console.reset(new RomConsoleMode(parser));
+        return console.get();
+    }
+
+    QCommandLineParser parser;
+    std::unique_ptr<RomConsoleMode> console;
+};
+
+TEST_F(ControllerTest, NoDeviceTypeEndsTheRunWithOneComplaint) {
+    MessageCapture capture;
+    make({"-r", "query-rte", "-t", "5"})->run();
+
+    ASSERT_EQ(MessageCapture::messages().size(), 1);
+    EXPECT_EQ(MessageCapture::messages().at(0).first, QtCriticalMsg);
+    EXPECT_EQ(MessageCapture::messages().at(0).second.toStdString(),
+              "Please select device type! 'p' is serial port, 'u' is usb device.");
+    EXPECT_EQ(console->romCmd, nullptr);
+}
+
+TEST_F(ControllerTest, ImageModeStopsAtFirstFailingCommand) {
+    MessageCapture capture;
+    make({"-i", "-p", "COM3", "-r", "create-image /nonexistent/tarvo.json", "-r",
+          "create-image second-never-run.json"})
+        ->run();
+
+    ASSERT_FALSE(MessageCapture::messages().isEmpty());
+    EXPECT_EQ(MessageCapture::messages().first().first, QtInfoMsg);
+    EXPECT_EQ(MessageCapture::messages().first().second.toStdString(), "Run Imgage Edit Commands:");
+    EXPECT_GE(MessageCapture::find(
+                  QtCriticalMsg,
+                  "Run command failed!  command:  \"create-image /nonexistent/tarvo.json\""),
+              0);
+    EXPECT_FALSE(MessageCapture::anyContains("second-never-run"));
+    // Image editing talks to no device.
+    EXPECT_EQ(console->romCmd, nullptr);
+    EXPECT_FALSE(MessageCapture::anyContains("Parse device info"));
+}
+
+TEST_F(ControllerTest, ImageModeWithoutCommandsOnlyAnnounces) {
+    MessageCapture capture;
+    make({"-i"})->run();
+
+    ASSERT_EQ(MessageCapture::messages().size(), 1);
+    EXPECT_EQ(MessageCapture::messages().at(0).second.toStdString(), "Run Imgage Edit Commands:");
+}
+
+TEST_F(ControllerTest, DeviceTextEchoedAtDebugLevel) {
+    struct Case {
+        QStringList arguments;
+        const char* echo;
+    };
+    const Case cases[] = {
+        {{"-p", "/dev/tarvo_none_port,9600"}, "Parse device info:  \"/dev/tarvo_none_port,9600\""},
+        {{"-u", "/dev/tarvo_none_hid", "-p", "/dev/tarvo_none_port"},
+         "Parse device info:  \"/dev/tarvo_none_port\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.echo);
+        QCommandLineParser caseParser;
+        addOptions(caseParser);
+        ASSERT_TRUE(caseParser.parse(QStringList{"tool"} + c.arguments));
+        MessageCapture capture;
+        RomConsoleMode caseConsole(caseParser);
+        caseConsole.run();
+        ASSERT_FALSE(MessageCapture::messages().isEmpty());
+        EXPECT_EQ(MessageCapture::messages().first().first, QtDebugMsg);
+        EXPECT_EQ(MessageCapture::messages().first().second.toStdString(), c.echo);
+    }
+}
+
+TEST_F(ControllerTest, CommandLoopStopsAtFirstFailure) {
+    make({"-p", "/dev/tarvo_none_port", "-r", "bogus-first 1", "-r", "bogus-second 2"});
+    MessageCapture capture;
+
+    EXPECT_FALSE(console->runRomApiCommands());
+
+    const int announce = MessageCapture::find(QtInfoMsg, "Run Rom API Commands:");
+    const int failure =
+        MessageCapture::find(QtCriticalMsg, "Run command failed!  command:  \"bogus-first 1\"");
+    EXPECT_GE(announce, 0);
+    EXPECT_GT(failure, announce);
+    EXPECT_FALSE(MessageCapture::anyContains("bogus-second"));
+    EXPECT_NE(console->romCmd, nullptr);
+}
+
+TEST_F(ControllerTest, CommandLoopWithoutCommandsSucceedsForEitherCarrier) {
+    for (const char* option : {"-p", "-u"}) {
+        SCOPED_TRACE(option);
+        QCommandLineParser caseParser;
+        addOptions(caseParser);
+        ASSERT_TRUE(caseParser.parse({"tool", option, "/dev/tarvo_none_device"}));
+        RomConsoleMode caseConsole(caseParser);
+        MessageCapture capture;
+
+        EXPECT_TRUE(caseConsole.runRomApiCommands());
+        EXPECT_GE(MessageCapture::find(QtInfoMsg, "Run Rom API Commands:"), 0);
+        EXPECT_EQ(MessageCapture::find(QtCriticalMsg, "Run command failed!"), -1);
+        EXPECT_NE(caseConsole.romCmd, nullptr);
+    }
+}
+
+TEST_F(ControllerTest, EngineKeptAcrossCallsAndGoneWithController) {
+    make({"-p", "/dev/tarvo_none_port"});
+    MessageCapture capture;
+    ASSERT_TRUE(console->runRomApiCommands());
+    QPointer<RomCmd> engine = console->romCmd;
+    ASSERT_FALSE(engine.isNull());
+
+    ASSERT_TRUE(console->runRomApiCommands());
+    EXPECT_EQ(console->romCmd, engine.data());
+
+    console.reset();
+    EXPECT_TRUE(engine.isNull());
+}
+
+}  // namespace
+}  // namespace RomCmd

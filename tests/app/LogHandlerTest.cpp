@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "app/LogHandler.h"
+#include "app/LogScrambler.h"
+
+namespace RomCmd {
+namespace {
+
+const QDateTime kNoon(QDate(2026, 3, 1), QTime(10, 11, 12));
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray("<missing>");
+    }
+    return file.readAll();
+}
+
+// Clear text of every line of a log file, each preceded by its stamp.
+QList<QByteArray> decodedLines(const QString& path) {
+    QList<QByteArray> result;
+    for (const QByteArray& line : readAll(path).split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        QByteArray clear;
+        if (line.size() < 10 || !LogScrambler::unscramble(line.mid(10), &clear)) {
+            result.append("<undecodable> " + line);
+        } else {
+            result.append(line.left(10) + clear);
+        }
+    }
+    return result;
+}
+
+class LogHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        consolePath = dir.filePath("console.txt");
+        console = std::fopen(QFile::encodeName(consolePath).constData(), "w+");
+        ASSERT_NE(console, nullptr);
+        handler().setApplicationDirectory(dir.path());
+        handler().setConsole(console);
+        setTime(kNoon);
+    }
+    void TearDown() override {
+        handler().setClock({});
+        handler().setApplicationDirectory(QString());
+        handler().setConsole(nullptr);
+        std::fclose(console);
+    }
+
+    static LogHandler& handler() { return LogHandler::instance(); }
+    static void log(QtMsgType type, const QString& text) {
+        LogHandler::handleMessage(type, QMessageLogContext(), text);
+    }
+    void setTime(const QDateTime& time) {
+        handler().setClock([time] { return time; });
+    }
+    QByteArray consoleText() const { return readAll(consolePath); }
+    QString logFile(const QString& day) const {
+        return dir.path() + "/logs/tarvo_manufacturing_tool/" + day + ".log";
+    }
+
+    QTemporaryDir dir;
+    QString consolePath;
+    FILE* console = nullptr;
+};
+
+TEST_F(LogHandlerTest, EachLevelReachesConsoleAndFile) {
+    struct Case {
+        QtMsgType type;
+        QByteArray console;  // empty: the level never reaches the console
+        QByteArray clear;
+    };
+    const Case cases[] = {
+        {QtInfoMsg, "[Info] abc\n\n", "[Info] abc"},
+        {QtWarningMsg, "[Warning] abc\n\n", "[Warning] abc"},
+        {QtCriticalMsg, "[Critical] abc\n\n", "[Critical] abc"},
+        {QtDebugMsg, "", "[Debug] abc"},
+        {QtMsgType(42), "[Unknow Message Type] abc\n\n", "[Unknow Message Type] abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clear.toStdString());
+        QFile::remove(logFile("2026-03-01"));
+        ASSERT_EQ(std::fflush(console), 0);
+        ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
+        std::rewind(console);
+
+        log(c.type, "abc");
+
+        EXPECT_EQ(consoleText().toStdString(), c.console.toStdString());
+        EXPECT_EQ(readAll(logFile("2026-03-01")).toStdString(),
+                  ("[10:11:12]" + LogScrambler::scramble(c.clear) + "\n").toStdString());
+    }
+}
+
+TEST_F(LogHandlerTest, InfoLineMatchesKnownScrambledText) {
+    log(QtInfoMsg, "abc");
+    EXPECT_EQ(readAll(logFile("2026-03-01")).toStdString(), "[10:11:12]BVtYGA0cAR4WLwg5Kg9rYg==\n");
+}
+
+TEST_F(LogHandlerTest, MessagesAppendInOrderAndKeepLineBreaksInside) {
+    const QString texts[] = {
+        "first",
+        "\r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n",
+        QString::fromUtf8("temp \xe6\xb8\xa9\xe5\xba\xa6 \xc3\xa4\xc3\xb6\xc3\xbc"),
+        QString(200, QChar('x')),
+    };
+    for (const QString& text : texts) {
+        log(QtInfoMsg, text);
+    }
+    const QList<QByteArray> lines = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(lines.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(QString::fromLocal8Bit(lines.at(i)).toStdString(),
+                  ("[10:11:12][Info] " + texts[i]).toStdString());
+    }
+    QByteArray expectedConsole;
+    for (const QString& text : texts) {
+        expectedConsole += "[Info] " + text.toLocal8Bit() + "\n\n";
+    }
+    EXPECT_EQ(consoleText().toHex().toStdString(), expectedConsole.toHex().toStdString());
+}
+
+TEST_F(LogHandlerTest, MidnightStartsNextDaysFile) {
+    setTime(QDateTime(QDate(2026, 2, 28), QTime(23, 59, 59)));
+    log(QtInfoMsg, "before");
+    setTime(QDateTime(QDate(2026, 3, 1), QTime(0, 0, 0)));
+    log(QtInfoMsg, "after");
+
+    const QList<QByteArray> before = decodedLines(logFile("2026-02-28"));
+    const QList<QByteArray> after = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(before.size(), 1);
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(before.at(0).toStdString(), "[23:59:59][Info] before");
+    EXPECT_EQ(after.at(0).toStdString(), "[00:00:00][Info] after");
+}
+
+TEST_F(LogHandlerTest, CreatesMissingFolders) {
+    const QString appDir = dir.path() + "/not/yet";
+    handler().setApplicationDirectory(appDir);
+    log(QtDebugMsg, "hidden");
+
+    EXPECT_TRUE(QDir(appDir + "/logs").exists());
+    const QList<QByteArray> lines =
+        decodedLines(appDir + "/logs/tarvo_manufacturing_tool/2026-03-01.log");
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines.at(0).toStdString(), "[10:11:12][Debug] hidden");
+    EXPECT_EQ(consoleText().toStdString(), "");
+}
+
+TEST_F(LogHandlerTest, UnwritableLogDropsOnlyTheFileLine) {
+    struct Case {
+        const char* name;
+        const char* blocker;  // made a plain file or a folder in the way of the log
+        bool asFolder;
+    };
+    const Case cases[] = {
+        {"LogsIsAFile", "logs", false},
+        {"DayFileIsAFolder", "logs/tarvo_manufacturing_tool/2026-03-01.log", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir appDir;
+        const QString blocker = appDir.path() + "/" + c.blocker;
+        if (c.asFolder) {
+            ASSERT_TRUE(QDir().mkpath(blocker));
+        } else {
+            QFile file(blocker);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        handler().setApplicationDirectory(appDir.path());
+        ASSERT_EQ(std::fflush(console), 0);
+        ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
+        std::rewind(console);
+
+        log(QtCriticalMsg, "still shown");
+        log(QtInfoMsg, "and again");
+
+        EXPECT_EQ(consoleText().toStdString(), "[Critical] still shown\n\n[Info] and again\n\n");
+        EXPECT_EQ(QFileInfo(blocker).isDir(), c.asFolder);
+    }
+}
+
+TEST_F(LogHandlerTest, ConcurrentMessagesStayWhole) {
+    constexpr int kThreads = 4;
+    constexpr int kMessages = 50;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int m = 0; m < kMessages; ++m) {
+                log(QtInfoMsg,
+                    QString("thread %1 message %2 %3").arg(t).arg(m).arg(QString(40, 'y')));
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    const QList<QByteArray> lines = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(lines.size(), kThreads * kMessages);
+    QList<QByteArray> consoleMessages = consoleText().split('\n');
+    int next[kThreads] = {};
+    for (const QByteArray& line : lines) {
+        ASSERT_TRUE(line.startsWith("[10:11:12][Info] thread ")) << line.toStdString();
+        const QList<QByteArray> words = line.split(' ');
+        const int t = words.at(2).toInt();
+        ASSERT_TRUE(t >= 0 && t < kThreads);
+        // Each thread's messages keep their order.
+        EXPECT_EQ(words.at(4).toInt(), next[t]++);
+    }
+    // Console: message, line end, empty line, for every message with nothing in between.
+    ASSERT_EQ(consoleMessages.size(), kThreads * kMessages * 2 + 1);
+    for (int i = 0; i < kThreads * kMessages; ++i) {
+        EXPECT_TRUE(consoleMessages.at(2 * i).startsWith("[Info] thread "));
+        EXPECT_TRUE(consoleMessages.at(2 * i + 1).isEmpty());
+    }
+}
+
+TEST_F(LogHandlerTest, FatalWritesWholeLineThenAborts) {
+    ::testing::FLAGS_gtest_death_test_style = "fast";
+    EXPECT_DEATH(log(QtFatalMsg, "boom"), "");
+
+    const QList<QByteArray> lines = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines.at(0).toStdString(), "[10:11:12][Fatal] boom");
+    EXPECT_EQ(consoleText().toStdString(), "[Fatal] boom\n\n");
+}
+
+TEST(LogHandlerPaths, FolderAndFileNames) {
+    LogHandler::instance().setApplicationDirectory("/opt/tarvo");
+    EXPECT_EQ(LogHandler::instance().logDirectory().toStdString(),
+              "/opt/tarvo/logs/tarvo_manufacturing_tool");
+    EXPECT_EQ(LogHandler::instance().logFilePath(QDate(2026, 3, 1)).toStdString(),
+              "/opt/tarvo/logs/tarvo_manufacturing_tool/2026-03-01.log");
+    LogHandler::instance().setApplicationDirectory(QString());
+    // By default the folder of the running program, found without QCoreApplication.
+    EXPECT_EQ(
+        LogHandler::instance().logDirectory().toStdString(),
+        (QCoreApplication::applicationDirPath() + "/logs/tarvo_manufacturing_tool").toStdString());
+}
+
+}  // namespace
+}  // namespace RomCmd

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "app/LogHandler.h"
+#include "tests/common/ToolRun.h"
+
+namespace RomCmd {
+namespace {
+
+using Test::ToolResult;
+using Test::ToolRun;
+
+const char kClosing[] = "[Info] \r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n";
+const char kNoDevice[] =
+    "[Critical] Please select device type! 'p' is serial port, 'u' is usb device.";
+
+// Splits tarvo_log_decode output into its entries ("[hh:mm:ss] " starts each one),
+// keeping line breaks inside messages and dropping the stamps.
+QStringList entries(const QString& decoded) {
+    static const QRegularExpression stamp(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\] "),
+                                          QRegularExpression::MultilineOption);
+    QStringList result;
+    int start = -1;
+    QRegularExpressionMatchIterator it = stamp.globalMatch(decoded);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        if (start >= 0) {
+            result.append(decoded.mid(start, match.capturedStart() - start - 1));
+        }
+        start = match.capturedEnd();
+    }
+    if (start >= 0) {
+        result.append(decoded.mid(start, decoded.size() - start - 1));
+    }
+    return result;
+}
+
+struct Decoded {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Decoded runDecoder(const QStringList& arguments, const QByteArray& input = QByteArray()) {
+    Decoded result;
+    QProcess decoder;
+    decoder.start(QStringLiteral(TARVO_BIN_DIR "/tarvo_log_decode"), arguments);
+    if (!decoder.waitForStarted(10000)) {
+        return result;
+    }
+    decoder.write(input);
+    decoder.closeWriteChannel();
+    if (!decoder.waitForFinished(30000)) {
+        decoder.kill();
+        decoder.waitForFinished(5000);
+        return result;
+    }
+    result.exitCode = decoder.exitCode();
+    result.out = decoder.readAllStandardOutput();
+    result.err = decoder.readAllStandardError();
+    return result;
+}
+
+TEST(ToolTest, VersionOption) {
+    ToolRun tool;
+    for (const char* option : {"--version", "-v"}) {
+        const ToolResult result = tool.run({option});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.output.toStdString(), "tarvo_manufacturing_tool 0.6.0\n");
+    }
+}
+
+TEST(ToolTest, HelpListsOptionsInOrderWithValueNames) {
+    ToolRun tool;
+    const ToolResult result = tool.run({"--help"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+
+    QFile description(tool.appDir() + "/console_instruction");
+    ASSERT_TRUE(description.open(QIODevice::ReadOnly));
+    const QString firstLine = QString::fromUtf8(description.readLine()).trimmed();
+    ASSERT_FALSE(firstLine.isEmpty());
+    EXPECT_TRUE(result.output.contains(firstLine)) << result.output.toStdString();
+
+    const char* const expectedOrder[] = {
+        "-v, --version",      "-h, --help",          "-c, --console\n",
+        "-p, --port <p> ",    "-u, --usb <u> ",      "-r, --run <command>",
+        "-t, --timeout <p> ", "-f, --firmware <f> ", "-i, --image\n",
+    };
+    int previous = -1;
+    for (const char* entry : expectedOrder) {
+        const int at = result.output.indexOf(QRegularExpression(
+            QStringLiteral("\\n  ") + QRegularExpression::escape(entry).replace("\\\n", " +")));
+        SCOPED_TRACE(entry);
+        EXPECT_GT(at, previous) << result.output.toStdString();
+        previous = at;
+    }
+    EXPECT_TRUE(result.output.contains("set timeout for commmand, unit is millisecond"));
+    EXPECT_FALSE(result.output.contains("Tarvo Manufacturing Tool End!"));
+}
+
+TEST(ToolTest, HelpWithoutDescriptionFile) {
+    ToolRun tool;
+    ASSERT_TRUE(QFile::remove(tool.appDir() + "/console_instruction"));
+    const ToolResult result = tool.run({"--help"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.output.contains("-r, --run <command>"));
+}
+
+TEST(ToolTest, ParserErrorsExitWithOne) {
+    struct Case {
+        QStringList arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "Unknown option 'bogus'"},
+        {{"-r", "query-rte", "-x"}, "Unknown option 'x'"},
+        {{"-r"}, "Missing value after '-r'"},
+        {{"-r", "query-rte", "-p"}, "Missing value after '-p'"},
+        {{"-p", "COM3", "-t"}, "Missing value after '-t'"},
+    };
+    ToolRun tool;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const ToolResult result = tool.run(c.arguments);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(result.output.contains(c.message)) << result.output.toStdString();
+        EXPECT_FALSE(result.output.contains("Tarvo Manufacturing Tool End!"));
+    }
+}
+
+TEST(ToolTest, NoDeviceTypeStillEndsNormally) {
+    ToolRun tool;
+    const QDate day = QDate::currentDate();
+    const ToolResult result = tool.run({"-r", "query-rte"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output.toStdString(), std::string(kNoDevice) + "\n\n" + kClosing + "\n\n");
+
+    if (QDate::currentDate() != day) {
+        GTEST_SKIP() << "the run crossed midnight";
+    }
+    const QStringList logged = entries(tool.decodedLog());
+    ASSERT_EQ(logged.size(), 2) << tool.decodedLog().toStdString();
+    EXPECT_EQ(logged.at(0).toStdString(), kNoDevice);
+    EXPECT_EQ(logged.at(1).toStdString(), kClosing);
+}
+
+TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
+    ToolRun tool;
+    const QDate day = QDate::currentDate();
+    const ToolResult result = tool.run({"-p", "/dev/tarvo_none_port", "-t", "later"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(result.output.contains("Parse device info")) << result.output.toStdString();
+    EXPECT_TRUE(result.output.startsWith(
+        "[Warning] timeout value format error, default timeout value will be used.\n\n"))
+        << result.output.toStdString();
+    EXPECT_TRUE(result.output.contains(QString(kClosing) + "\n\n"));
+
+    if (QDate::currentDate() != day) {
+        GTEST_SKIP() << "the run crossed midnight";
+    }
+    const QStringList logged = entries(tool.decodedLog());
+    ASSERT_GE(logged.size(), 3);
+    EXPECT_EQ(logged.at(1).toStdString(), "[Debug] Parse device info:  \"/dev/tarvo_none_port\"");
+    // The console shows exactly the non-debug entries, each followed by an empty line.
+    QString console;
+    for (const QString& entry : logged) {
+        if (!entry.startsWith("[Debug] ")) {
+            console += entry + "\n\n";
+        }
+    }
+    EXPECT_EQ(result.output.toStdString(), console.toStdString());
+}
+
+TEST(ToolTest, StrayArgumentIsReported) {
+    ToolRun tool;
+    // The short form's value holding a "-" is split off and read by no option.
+    const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output.toStdString(),
+              "[Warning] Argument not used by any option: \"/dev/serial/by-id/usb-x\"\n\n"
+              "[Info] Run Imgage Edit Commands:\n\n" +
+                  std::string(kClosing) + "\n\n");
+}
+
+TEST(LogDecodeTest, DecodesGoodLinesAndMarksTheRest) {
+    const QByteArray good = LogHandler::fileLine(QTime(8, 9, 10), QtInfoMsg, "abc");
+    const QByteArray debug =
+        LogHandler::fileLine(QTime(23, 59, 59), QtDebugMsg, "Parse device info:  \"COM3\"");
+    struct Case {
+        const char* name;
+        QByteArray input;
+        QByteArray output;
+    };
+    const Case cases[] = {
+        {"Good", good + "\n", "[08:09:10] [Info] abc\n"},
+        {"Debug", debug + "\n", "[23:59:59] [Debug] Parse device info:  \"COM3\"\n"},
+        {"NoFinalLineFeed", good, "[08:09:10] [Info] abc\n"},
+        {"CarriageReturn", good + "\r\n", "[08:09:10] [Info] abc\n"},
+        {"NoStamp", "hello\n", "[undecodable] hello\n"},
+        {"StampOnly", "[08:09:10]\n", "[undecodable] [08:09:10]\n"},
+        {"BadText", "[08:09:10]@@@\n", "[undecodable] [08:09:10]@@@\n"},
+        {"BadStamp", "[8:09:10]" + good.mid(10) + "\n",
+         "[undecodable] [8:09:10]" + good.mid(10) + "\n"},
+        {"EmptyLine", "\n", "[undecodable] \n"},
+        {"CutShortLineGluedToNext", "[07:00:00]" + good + "\n",
+         "[07:00:00] [incomplete]\n[08:09:10] [Info] abc\n"},
+        {"Mixed", good + "\nnoise\n" + debug + "\n",
+         "[08:09:10] [Info] abc\n[undecodable] noise\n[23:59:59] [Debug] Parse device info:  "
+         "\"COM3\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded decoded = runDecoder({}, c.input);
+        EXPECT_EQ(decoded.exitCode, 0);
+        EXPECT_EQ(decoded.out.toStdString(), c.output.toStdString());
+    }
+}
+
+TEST(LogDecodeTest, MissingFileDoesNotStopTheOthers) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString first = dir.filePath("2026-03-01.log");
+    const QString second = dir.filePath("2026-03-02.log");
+    const QString missing = dir.filePath("2026-02-30.log");
+    for (const QString& path : {first, second}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(LogHandler::fileLine(QTime(1, 2, 3), QtWarningMsg, path.right(14)) + "\n");
+    }
+
+    const Decoded decoded = runDecoder({first, missing, second, dir.path()});
+    EXPECT_EQ(decoded.exitCode, 1);
+    EXPECT_EQ(decoded.out.toStdString(),
+              ("==> " + first + " <==\n[01:02:03] [Warning] 2026-03-01.log\n" + "==> " + missing +
+               " <==\n" + "==> " + second + " <==\n[01:02:03] [Warning] 2026-03-02.log\n" + "==> " +
+               dir.path() + " <==\n")
+                  .toStdString());
+    EXPECT_TRUE(decoded.err.contains(missing.toLocal8Bit())) << decoded.err.toStdString();
+    EXPECT_TRUE(decoded.err.contains(dir.path().toLocal8Bit())) << decoded.err.toStdString();
+
+    const Decoded alone = runDecoder({second});
+    EXPECT_EQ(alone.exitCode, 0);
+    EXPECT_EQ(alone.out.toStdString(), "[01:02:03] [Warning] 2026-03-02.log\n");
+}
+
+}  // namespace
+}  // namespace RomCmd
