@@ -1,11 +1,23 @@
 #include "transport/SerialIO.h"
 
+#include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
+#include <vector>
+
+#include "transport/Framing.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {
 
-SerialIO::SerialIO(const QVariant& deviceInfo)
-{
+namespace {
+
+// Two transports never open, set up or close ports at the same moment.
+QMutex serialPortLock;
+
+}  // namespace
+
+SerialIO::SerialIO(const QVariant& deviceInfo) {
     const SerialPortInfo info = deviceInfo.value<SerialPortInfo>();
     portName = info.portName;
     baudRate = info.baudRate;
@@ -14,13 +26,149 @@ SerialIO::SerialIO(const QVariant& deviceInfo)
     stopBits = info.stopBits;
     flowControl = info.flowControl;
     reservedFlag = info.reservedFlag;
-    status = ResultOpenFailed;
+
+    QMutexLocker locker(&serialPortLock);
+    int errorNumber = 0;
+    if (!port.open(portName.toUtf8(), &errorNumber)) {
+        status = ResultOpenFailed;
+        qCritical() << "Serial port open failed! Name: " << portName << " error: " << errorNumber;
+        return;
+    }
+    port.setLine(baudRate, static_cast<uint8_t>(dataBits & 0xFF), parity, stopBits);
+    port.setTimeouts(static_cast<uint32_t>(timeout));
 }
-SerialIO::~SerialIO() = default;
-int SerialIO::writePacket(const uint8_t*, uint16_t) { return status = ResultOpenFailed; }
-int SerialIO::readPacket(uint8_t*, uint16_t*) { return status = ResultOpenFailed; }
-void SerialIO::setTimeout(int milliseconds) { timeout = milliseconds; }
-int SerialIO::readAck() { return status = ResultOpenFailed; }
-int SerialIO::sendResponse(uint8_t) { return status = ResultOpenFailed; }
+
+SerialIO::~SerialIO() {
+    QMutexLocker locker(&serialPortLock);
+    const int handle = port.handle();
+    const int result = port.close();
+    qInfo() << "serial close fd: " << handle << " name: " << portName << " result: " << result;
+}
+
+int SerialIO::writePacket(const uint8_t* payload, uint16_t length) {
+    if (!port.isOpen()) {
+        qCritical() << "Serial port is closed";
+        return status = ResultOpenFailed;
+    }
+    uint8_t header[Framing::kHeaderSize];
+    Framing::buildUartHeader(header, length);
+    if (port.write(header, sizeof header) != sizeof header) {
+        qCritical() << "Write header error!";
+        return status = ResultWriteHeaderFailed;
+    }
+    if (port.write(payload, length) != length) {
+        qCritical() << "Write payload error!";
+        return status = ResultWritePayloadFailed;
+    }
+    Crc16Xmodem crc;
+    crc.update(header, sizeof header);
+    crc.update(payload, length);
+    const uint8_t crcBytes[Framing::kCrcSize] = {static_cast<uint8_t>(crc.value() & 0xFF),
+                                                 static_cast<uint8_t>(crc.value() >> 8)};
+    if (port.write(crcBytes, sizeof crcBytes) != sizeof crcBytes) {
+        qCritical() << "Write crc16 error!";
+        return status = ResultWriteCrcFailed;
+    }
+    status = ResultOk;
+    return readAck();
+}
+
+int SerialIO::readPacket(uint8_t* buffer, uint16_t* length) {
+    if (!port.isOpen()) {
+        qCritical() << "Serial port is closed";
+        return status = ResultOpenFailed;
+    }
+    uint8_t byte = 0;
+    do {
+        if (port.read(&byte, 1) != 1) {
+            qCritical() << "Read timeout!";
+            return status = ResultTimeout;
+        }
+    } while (byte != Framing::kStartByte);
+
+    if (port.read(&byte, 1) != 1 || byte != Framing::kPacketTag) {
+        qCritical() << "Read payload error!";
+        return status = ResultReadPayloadFailed;
+    }
+    uint8_t lengthBytes[2];
+    if (port.read(lengthBytes, sizeof lengthBytes) != sizeof lengthBytes) {
+        qCritical() << "Read payload length error!";
+        return status = ResultReadPayloadLengthFailed;
+    }
+    const uint16_t n = static_cast<uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
+    if (n > Framing::kPacketBufferSize)
+        return discardOversizedPacket(n);
+
+    if (port.read(buffer, n) != n) {
+        qCritical() << "Read payload buffer error!";
+        return status = ResultReadPayloadBufferFailed;
+    }
+    uint8_t crcBytes[Framing::kCrcSize];
+    if (port.read(crcBytes, sizeof crcBytes) != sizeof crcBytes) {
+        qCritical() << "Read crc error!";
+        return status = ResultReadCrcFailed;
+    }
+    const uint8_t header[Framing::kHeaderSize] = {Framing::kStartByte, Framing::kPacketTag,
+                                                  lengthBytes[0], lengthBytes[1]};
+    Crc16Xmodem crc;
+    crc.update(header, sizeof header);
+    crc.update(buffer, n);
+    const uint16_t received = static_cast<uint16_t>(crcBytes[0] | (crcBytes[1] << 8));
+    if (crc.value() != received) {
+        sendResponse(Framing::kResponseCrcError);
+        return status = ResultNak;
+    }
+    *length = n;
+    return sendResponse(Framing::kResponseOk);
+}
+
+// The caller's buffer cannot take the payload: consume the rest of the packet so the
+// line stays in step, and reject it so the device is not left waiting for an answer.
+int SerialIO::discardOversizedPacket(uint16_t n) {
+    std::vector<uint8_t> rest(static_cast<size_t>(n) + Framing::kCrcSize);
+    if (port.read(rest.data(), rest.size()) == rest.size())
+        sendResponse(Framing::kResponseCrcError);
+    qCritical() << "Read payload buffer error!"
+                << " length: " << n;
+    return status = ResultReadPayloadBufferFailed;
+}
+
+void SerialIO::setTimeout(int milliseconds) {
+    timeout = milliseconds;
+    if (port.isOpen())
+        port.setTimeouts(static_cast<uint32_t>(milliseconds));
+}
+
+int SerialIO::readAck() {
+    if (!port.isOpen()) {
+        qCritical() << "Serial port is closed";
+        return status = ResultOpenFailed;
+    }
+    uint8_t byte = 0;
+    if (port.read(&byte, 1) != 1) {
+        qCritical() << "Read ack error!";
+        return status = ResultReadAckStartFailed;
+    }
+    if (byte != Framing::kStartByte)
+        return status = ResultFailure;
+    if (port.read(&byte, 1) != 1) {
+        qCritical() << "Read ack error!";
+        return status = ResultReadAckStatusFailed;
+    }
+    return status = Framing::ackStatusToResult(byte);
+}
+
+int SerialIO::sendResponse(uint8_t code) {
+    if (!port.isOpen()) {
+        qCritical() << "Serial port is closed";
+        return status = ResultOpenFailed;
+    }
+    const uint8_t response[2] = {Framing::kStartByte, code};
+    if (port.write(response, sizeof response) != sizeof response) {
+        qCritical() << "Send response failed! resp: " << static_cast<int>(code);
+        return status = ResultSendResponseFailed;
+    }
+    return status = ResultOk;
+}
 
 }  // namespace RomCmd

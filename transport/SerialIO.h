@@ -22,6 +22,8 @@ public:
     int sendResponse(uint8_t code) override;
 
 private:
+    int discardOversizedPacket(uint16_t length);
+
     QString portName;
     int32_t baudRate;
     int32_t dataBits;

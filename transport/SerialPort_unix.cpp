@@ -1,20 +1,312 @@
 #include "transport/SerialPort.h"
 
+// termios2 (arbitrary baud rates) lives in the kernel's header, which clashes with
+// glibc's <termios.h>; everything here therefore goes through ioctl.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 
 namespace RomCmd {
 
-// Placeholder until the POSIX layer lands.
-SerialPort::~SerialPort() = default;
-bool SerialPort::open(const QByteArray&, int* errorNumber)
-{
-    *errorNumber = ENOSYS;
-    return false;
+namespace {
+
+// The port name field holds 259 bytes plus the terminating zero.
+constexpr int kNameFieldSize = 260;
+constexpr int64_t kInterByteLimitMs = 1000;
+constexpr int64_t kPerByteMs = 10;
+
+int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-void SerialPort::setLine(int, uint8_t, int, int) {}
-void SerialPort::setTimeouts(uint32_t t) { readTimeout = t; }
-size_t SerialPort::read(uint8_t*, size_t) { return 0; }
-size_t SerialPort::write(const uint8_t*, size_t) { return 0; }
-int SerialPort::close() { return 0; }
+
+tcflag_t standardSpeed(int baudRate) {
+    switch (baudRate) {
+        case 50:
+            return B50;
+        case 75:
+            return B75;
+        case 110:
+            return B110;
+        case 134:
+            return B134;
+        case 150:
+            return B150;
+        case 200:
+            return B200;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 1800:
+            return B1800;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 500000:
+            return B500000;
+        case 576000:
+            return B576000;
+        case 921600:
+            return B921600;
+        case 1000000:
+            return B1000000;
+        case 1152000:
+            return B1152000;
+        case 1500000:
+            return B1500000;
+        case 2000000:
+            return B2000000;
+        case 2500000:
+            return B2500000;
+        case 3000000:
+            return B3000000;
+        case 3500000:
+            return B3500000;
+        case 4000000:
+            return B4000000;
+        default:
+            return BOTHER;
+    }
+}
+
+bool characterSize(uint8_t byteSize, tcflag_t* flag) {
+    switch (byteSize) {
+        case 5:
+            *flag = CS5;
+            return true;
+        case 6:
+            *flag = CS6;
+            return true;
+        case 7:
+            *flag = CS7;
+            return true;
+        case 8:
+            *flag = CS8;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+    if (isOpen())
+        close();
+}
+
+bool SerialPort::open(const QByteArray& name, int* errorNumber) {
+    // A name cut at a zero byte or at the field's end could open another port.
+    if (name.size() >= kNameFieldSize) {
+        *errorNumber = ENAMETOOLONG;
+        return false;
+    }
+    if (name.contains('\0')) {
+        *errorNumber = EINVAL;
+        return false;
+    }
+    const QByteArray path = name.startsWith('/') ? name : QByteArray("/dev/") + name;
+
+    // Refuse anything but a character device before opening it, so a mistyped name
+    // never writes packets into a file or triggers another device's open side effects.
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0) {
+        *errorNumber = errno;
+        return false;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        *errorNumber = ENOTTY;
+        return false;
+    }
+
+    // Non-blocking so the open does not wait for carrier detect; all waits use poll.
+    const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        *errorNumber = errno;
+        return false;
+    }
+    if (!::isatty(handle)) {
+        *errorNumber = ENOTTY;
+        ::close(handle);
+        return false;
+    }
+    // TIOCEXCL does not stop root; the lock stops every other opener.
+    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        *errorNumber = errno;
+        ::close(handle);
+        return false;
+    }
+    ::ioctl(handle, TIOCEXCL);
+    fd = handle;
+    return true;
+}
+
+void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBits) {
+    if (!isOpen())
+        return;
+    struct termios2 tio {};
+    if (::ioctl(fd, TCGETS2, &tio) != 0)
+        return;
+
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                     IXANY | INPCK | IGNPAR);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~(CRTSCTS | PARENB | PARODD | CMSPAR | CSTOPB);
+    tio.c_cflag |= CREAD | CLOCAL;
+    // Reads never block in the driver; poll provides every wait.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+
+    // An unsupported byte size keeps the port's current one.
+    tcflag_t size = 0;
+    if (characterSize(byteSize, &size)) {
+        tio.c_cflag &= ~CSIZE;
+        tio.c_cflag |= size;
+    }
+
+    switch (parity) {
+        case 2:
+            tio.c_cflag |= PARENB;
+            break;
+        case 3:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case 4:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
+        case 5:
+            tio.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        default:
+            break;
+    }
+    // The line has no 1.5 setting of its own: CSTOPB gives 1.5 stop bits with 5-bit
+    // characters and 2 otherwise.
+    if (stopBits == 2 || stopBits == 3)
+        tio.c_cflag |= CSTOPB;
+
+    const tcflag_t speed = standardSpeed(baudRate);
+    const struct termios2 before = tio;
+    if (baudRate > 0) {
+        tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+        tio.c_cflag |= speed;
+        tio.c_ispeed = static_cast<speed_t>(baudRate);
+        tio.c_ospeed = static_cast<speed_t>(baudRate);
+    }
+    // A refused rate is not reported: keep the rest of the settings at least.
+    if (::ioctl(fd, TCSETS2, &tio) != 0)
+        ::ioctl(fd, TCSETS2, &before);
+
+    // Hold DTR and RTS inactive; a pty has no modem lines, so failures are ignored.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
+}
+
+void SerialPort::setTimeouts(uint32_t t) {
+    readTimeout = t;
+}
+
+size_t SerialPort::read(uint8_t* data, size_t count) {
+    if (!isOpen() || count == 0)
+        return 0;
+    const int64_t start = nowMs();
+    const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
+    int64_t lastByteAt = 0;
+    size_t got = 0;
+    while (got < count) {
+        int waitMs = -1;
+        if (readTimeout != 0) {
+            int64_t deadline = totalDeadline;
+            if (got > 0 && lastByteAt + kInterByteLimitMs < deadline)
+                deadline = lastByteAt + kInterByteLimitMs;
+            const int64_t remaining = deadline - nowMs();
+            if (remaining < 0)
+                break;
+            // Round up so the wait never ends before the deadline; "more than" 1000 ms.
+            waitMs = static_cast<int>(remaining > 0x7FFFFFFF ? 0x7FFFFFFF : remaining + 1);
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, waitMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (ready == 0)
+            continue;  // the deadline check above ends the loop
+        const ssize_t n = ::read(fd, data + got, count - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            lastByteAt = nowMs();
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // Readable but nothing to read: the line hung up.
+        break;
+    }
+    return got;
+}
+
+size_t SerialPort::write(const uint8_t* data, size_t count) {
+    if (!isOpen())
+        return 0;
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, data + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            // Writes have no time-out: without flow control the UART always drains.
+            pollfd pfd{fd, POLLOUT, 0};
+            if (::poll(&pfd, 1, -1) < 0 && errno != EINTR)
+                break;
+            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
+                break;
+            continue;
+        }
+        break;
+    }
+    return done;
+}
+
+int SerialPort::close() {
+    if (!isOpen())
+        return 0;
+    ::ioctl(fd, TIOCNXCL);
+    const int result = ::close(fd);
+    fd = -1;
+    return result == 0 ? 1 : 0;
+}
 
 }  // namespace RomCmd

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <QVariant>
+#include <memory>
+#include <vector>
+
+#include "LogCapture.h"
+#include "PtyPeer.h"
+#include "TransportTestUtil.h"
+#include "transport/SerialIO.h"
+
+using namespace RomCmd;
+using namespace RomCmd::Test;
+
+namespace {
+
+// Lower bounds are exact to the millisecond; upper bounds leave room for a loaded machine.
+constexpr qint64 kSlackMs = 2500;
+
+class SerialTiming : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(peer.ok()) << "no pseudo-terminal available"; }
+
+    std::unique_ptr<SerialIO> openPort(int timeoutMs) {
+        SerialPortInfo info;
+        info.portName = peer.slavePath();
+        auto io = std::make_unique<SerialIO>(QVariant::fromValue(info));
+        io->setTimeout(timeoutMs);
+        return io;
+    }
+
+    PtyPeer peer;
+    LogCapture log;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(Framing::kPacketBufferSize);
+    uint16_t length = 0;
+};
+
+// A read that gets nothing ends after 10 ms per requested byte plus the time-out.
+struct TotalBoundCase {
+    const char* label;
+    int timeoutMs;
+    const char* deviceHex;
+    int expected;
+    qint64 boundMs;
+};
+
+class SerialTotalBound : public SerialTiming,
+                         public ::testing::WithParamInterface<TotalBoundCase> {};
+
+TEST_P(SerialTotalBound, SilentReadEndsAtTheBound) {
+    const TotalBoundCase& c = GetParam();
+    auto io = openPort(c.timeoutMs);
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex(c.deviceHex)));
+
+    const qint64 start = monotonicMs();
+    const int result = c.expected == 9 ? io->readAck() : io->readPacket(buffer.data(), &length);
+    const qint64 elapsed = monotonicMs() - start;
+
+    EXPECT_EQ(result, c.expected);
+    EXPECT_GE(elapsed, c.boundMs - 1);
+    EXPECT_LT(elapsed, c.boundMs + kSlackMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SerialTotalBound,
+    ::testing::Values(TotalBoundCase{"AckByte", 150, "", 9, 10 + 150},
+                      TotalBoundCase{"StartByte", 200, "", 4, 10 + 200},
+                      // Header complete, then nothing of the 50-byte payload.
+                      TotalBoundCase{"Payload", 100, "5aa53200", 13, 10 * 50 + 100},
+                      TotalBoundCase{"Crc", 300, "5aa50000", 14, 10 * 2 + 300}),
+    [](const ::testing::TestParamInfo<TotalBoundCase>& info) {
+        return std::string(info.param.label);
+    });
+
+// After the first byte, a gap of more than 1000 ms ends the read long before the total bound.
+TEST_F(SerialTiming, GapAfterFirstByteEndsRead) {
+    auto io = openPort(8000);
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(
+        peer.feed(QByteArray::fromHex("5aa50a00"
+                                      "0102")));
+
+    const qint64 start = monotonicMs();
+    EXPECT_EQ(io->readPacket(buffer.data(), &length), 13);
+    const qint64 elapsed = monotonicMs() - start;
+    EXPECT_GE(elapsed, 1000);
+    EXPECT_LT(elapsed, 1000 + kSlackMs);
+}
+
+// Gaps below 1000 ms inside one read do not end it.
+TEST_F(SerialTiming, ShorterGapsKeepReading) {
+    auto io = openPort(8000);
+    ASSERT_EQ(io->status, 0);
+    const QByteArray packet = uartPacket("xyz");
+    peer.feedLater({{0, packet.left(5)}, {400, packet.mid(5, 1)}, {400, packet.mid(6)}});
+
+    const qint64 start = monotonicMs();
+    EXPECT_EQ(io->readPacket(buffer.data(), &length), 0) << log.dump().toStdString();
+    EXPECT_GE(monotonicMs() - start, 800);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(hex(buffer.data(), 3), "78797a");
+}
+
+// With time-out 0 a read waits for its full count however slowly it comes; with a
+// short time-out the same stream fails.
+struct SlowStreamCase {
+    const char* label;
+    int timeoutMs;
+    int expected;
+};
+
+class SerialSlowStream : public SerialTiming,
+                         public ::testing::WithParamInterface<SlowStreamCase> {};
+
+TEST_P(SerialSlowStream, ZeroTimeOutWaitsForFullCount) {
+    const SlowStreamCase& c = GetParam();
+    auto io = openPort(c.timeoutMs);
+    ASSERT_EQ(io->status, 0);
+    const QByteArray packet = uartPacket("uv");
+    // Header at once, then the payload bytes 1200 ms apart, beyond the inter-byte limit.
+    peer.feedLater({{0, packet.left(4)}, {1200, packet.mid(4, 1)}, {1200, packet.mid(5)}});
+
+    const qint64 start = monotonicMs();
+    const int result = io->readPacket(buffer.data(), &length);
+    const qint64 elapsed = monotonicMs() - start;
+    EXPECT_EQ(result, c.expected) << log.dump().toStdString();
+    if (c.expected == 0) {
+        EXPECT_GE(elapsed, 2400);
+        EXPECT_EQ(hex(buffer.data(), 2), "7576");
+        EXPECT_EQ(hex(peer.take(3, 1000)), "5aa1");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SerialSlowStream,
+                         ::testing::Values(SlowStreamCase{"NoTimeOut", 0, 0},
+                                           SlowStreamCase{"ShortTimeOut", 50, 13}),
+                         [](const ::testing::TestParamInfo<SlowStreamCase>& info) {
+                             return std::string(info.param.label);
+                         });
+
+// A new time-out applies to the open port at once.
+TEST_F(SerialTiming, SetTimeoutAppliesToOpenPort) {
+    auto io = openPort(10000);
+    ASSERT_EQ(io->status, 0);
+    EXPECT_EQ(io->timeout, 10000);
+    io->setTimeout(120);
+    EXPECT_EQ(io->timeout, 120);
+    const qint64 start = monotonicMs();
+    EXPECT_EQ(io->readAck(), 9);
+    const qint64 elapsed = monotonicMs() - start;
+    EXPECT_GE(elapsed, 130 - 1);
+    EXPECT_LT(elapsed, 130 + kSlackMs);
+}
+
+}  // namespace

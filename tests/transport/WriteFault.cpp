@@ -1,0 +1,48 @@
+#include "WriteFault.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+extern "C" ssize_t __real_write(int fd, const void* data, size_t count);
+
+namespace {
+
+std::atomic<bool> armed{false};
+dev_t faultDevice = 0;
+std::atomic<int> callCount{0};
+int failFrom = 0;
+
+}  // namespace
+
+extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
+    if (armed.load()) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == faultDevice) {
+            if (++callCount >= failFrom) {
+                errno = EIO;
+                return -1;
+            }
+        }
+    }
+    return __real_write(fd, data, count);
+}
+
+namespace RomCmd {
+namespace Test {
+
+void armWriteFault(dev_t device, int firstFailingCall) {
+    faultDevice = device;
+    failFrom = firstFailingCall;
+    callCount = 0;
+    armed = true;
+}
+
+void disarmWriteFault() {
+    armed = false;
+}
+
+}  // namespace Test
+}  // namespace RomCmd
