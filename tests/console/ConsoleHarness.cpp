@@ -1,0 +1,223 @@
+#include "tests/console/ConsoleHarness.h"
+
+#include <QMetaObject>
+#include <QMutex>
+#include <QtEndian>
+#include <cstring>
+
+#include "romcmd/RomCmd.h"
+
+void PrintTo(const QString& text, std::ostream* os) {
+    QString escaped = text;
+    escaped.replace("\r", "\\r").replace("\n", "\\n");
+    *os << '"' << escaped.toStdString() << '"';
+}
+
+namespace RomCmd {
+namespace Test {
+
+namespace {
+
+QMutex captureMutex;
+QStringList captured;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    const char* prefix = "[Unknow Message Type] ";
+    switch (type) {
+        case QtDebugMsg:
+            prefix = "[Debug] ";
+            break;
+        case QtInfoMsg:
+            prefix = "[Info] ";
+            break;
+        case QtWarningMsg:
+            prefix = "[Warning] ";
+            break;
+        case QtCriticalMsg:
+            prefix = "[Critical] ";
+            break;
+        case QtFatalMsg:
+            prefix = "[Fatal] ";
+            break;
+    }
+    QMutexLocker lock(&captureMutex);
+    captured.append(QString::fromLatin1(prefix) + text);
+}
+
+QByteArray le32(uint32_t value) {
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+}  // namespace
+
+LogCapture::LogCapture() {
+    clear();
+    previousHandler = qInstallMessageHandler(captureMessage);
+}
+
+LogCapture::~LogCapture() {
+    qInstallMessageHandler(previousHandler);
+}
+
+QStringList LogCapture::lines() const {
+    QMutexLocker lock(&captureMutex);
+    return captured;
+}
+
+QStringList LogCapture::lines(const QString& prefix) const {
+    QStringList matching;
+    for (const QString& line : lines()) {
+        if (line.startsWith(prefix)) {
+            matching.append(line);
+        }
+    }
+    return matching;
+}
+
+void LogCapture::clear() {
+    QMutexLocker lock(&captureMutex);
+    captured.clear();
+}
+
+int FakeRom::writePacket(const uint8_t* payload, uint16_t length) {
+    written.append(QByteArray(reinterpret_cast<const char*>(payload), length));
+    // Data packets (flags 0x01) continue the command that started the exchange.
+    if (length >= 3 && payload[2] != 0x01) {
+        lastCommand = written.last();
+    }
+    status = writeResults.isEmpty() ? 0 : writeResults.takeFirst();
+    return status;
+}
+
+int FakeRom::readPacket(uint8_t* buffer, uint16_t* length) {
+    Reply reply{0, {}};
+    if (!reads.isEmpty()) {
+        reply = reads.takeFirst();
+    } else {
+        QByteArray data;
+        if (lastCommand.size() >= 8 && uint8_t(lastCommand.at(0)) == 1) {
+            data = rteRecords.value(qFromLittleEndian<uint32_t>(lastCommand.constData() + 4));
+        }
+        reply.payload = response(0, data);
+    }
+    status = reply.result;
+    if (reply.result != 0) {
+        return reply.result;
+    }
+    std::memcpy(buffer, reply.payload.constData(), size_t(reply.payload.size()));
+    *length = uint16_t(reply.payload.size());
+    return 0;
+}
+
+void FakeRom::setTimeout(int milliseconds) {
+    timeouts.append(milliseconds);
+    timeout = milliseconds;
+}
+
+QByteArray FakeRom::response(uint32_t romStatus, const QByteArray& data) {
+    return QByteArray::fromHex("a0000000") + le32(romStatus) + data;
+}
+
+QByteArray FakeRom::dataPacket(const QByteArray& data) {
+    return QByteArray::fromHex("a5000000") + data;
+}
+
+QList<SerialPortEntry> FakeEnvironment::serialPorts() const {
+    ++serialListings;
+    return ports;
+}
+
+QStringList FakeEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
+    usbQueries.append({vid, pid});
+    QStringList paths;
+    for (auto it = usbPaths.constBegin(); it != usbPaths.constEnd(); ++it) {
+        const bool vidMatches = vid == 0 || it.key().first == vid;
+        const bool pidMatches = pid == 0 || it.key().second == pid;
+        if (vidMatches && pidMatches) {
+            paths += it.value();
+        }
+    }
+    return paths;
+}
+
+void ConsoleTest::SetUp() {
+    parser = std::make_unique<QCommandLineParser>();
+    for (const QStringList& names :
+         {QStringList{"p", "port"}, QStringList{"u", "usb"}, QStringList{"r", "run"},
+          QStringList{"t", "timeout"}, QStringList{"f", "firmware"}}) {
+        parser->addOption(QCommandLineOption(names, names.last(), names.first()));
+    }
+    parser->addOption(QCommandLineOption({"c", "console"}, "console"));
+    parser->addOption(QCommandLineOption({"i", "image"}, "image"));
+    ASSERT_TRUE(parser->parse({"tarvo_manufacturing_tool"}));
+
+    log = std::make_unique<LogCapture>();
+    console = std::make_unique<RomConsoleMode>(*parser);
+    environment = std::make_shared<FakeEnvironment>();
+    console->setEnvironment(environment);
+
+    auto fake = std::make_unique<FakeRom>();
+    rom = fake.get();
+    RomCmd* engine = new RomCmd(std::move(fake), 1, "test");
+    console->romCmd = engine;
+    RomConsoleMode* target = console.get();
+    QObject::connect(engine, SIGNAL(signalRTEQueried(int, QVariant)), target,
+                     SLOT(slotRTEQueried(int, QVariant)));
+    QObject::connect(engine, SIGNAL(signalMemory2FileReadProgress(int, int)), target,
+                     SLOT(slotMemory2FileReadProgress(int, int)));
+    QObject::connect(engine, SIGNAL(signalMemoryWriteProgress(int, int)), target,
+                     SLOT(slotMemoryWriteProgress(int, int)));
+    QObject::connect(engine, SIGNAL(signalFile2MemoryWriteProgress(int, int)), target,
+                     SLOT(slotFile2MemoryWriteProgress(int, int)));
+    QObject::connect(engine, SIGNAL(signalImageLoadProgress(int, int)), target,
+                     SLOT(slotImageLoadProgress(int, int)));
+    QObject::connect(engine, &RomCmd::signalMemoryReadProgress, target,
+                     [this](uint32_t, uint32_t, uint8_t* value, int length, int, int, bool) {
+                         invokeDumpSlot(QByteArray(reinterpret_cast<const char*>(value), length));
+                     });
+    log->clear();
+}
+
+void ConsoleTest::TearDown() {
+    if (console) {
+        // No event loop runs here to carry out a deferred deletion.
+        delete console->romCmd;
+        console->romCmd = nullptr;
+        console.reset();
+    }
+    log.reset();
+    parser.reset();
+}
+
+bool ConsoleTest::dispatch(const QString& command) {
+    return console->dispatchCommand(command);
+}
+
+void ConsoleTest::invokeRteSlot(int rteId, const QVariant& variant) {
+    ASSERT_TRUE(QMetaObject::invokeMethod(console.get(), "slotRTEQueried", Qt::DirectConnection,
+                                          Q_ARG(int, rteId), Q_ARG(QVariant, variant)));
+}
+
+void ConsoleTest::invokeDumpSlot(const QByteArray& bytes) {
+    const uint8_t* value = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const uint32_t length = uint32_t(bytes.size());
+    ASSERT_TRUE(QMetaObject::invokeMethod(
+        console.get(), "slotMemoryReadProgress", Qt::DirectConnection, Q_ARG(uint32_t, 0),
+        Q_ARG(uint32_t, 0), Q_ARG(const uint8_t*, value), Q_ARG(uint32_t, length),
+        Q_ARG(uint32_t, length), Q_ARG(uint32_t, length)));
+}
+
+void ConsoleTest::invokeProgressSlot(const char* slot, int total, int progress) {
+    ASSERT_TRUE(QMetaObject::invokeMethod(console.get(), slot, Qt::DirectConnection,
+                                          Q_ARG(int, total), Q_ARG(int, progress)));
+}
+
+QString hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+}  // namespace Test
+}  // namespace RomCmd

@@ -1,0 +1,225 @@
+#include <QVector>
+
+#include "tests/console/ConsoleHarness.h"
+
+namespace RomCmd {
+namespace Test {
+
+namespace {
+
+const QList<SerialPortEntry> kNoPorts;
+const QList<SerialPortEntry> kOnePort{{"ttyUSB0", "/dev/ttyUSB0"}};
+const QList<SerialPortEntry> kTwoPorts{{"ttyS0", "/dev/ttyS0"}, {"ttyUSB0", "/dev/ttyUSB0"}};
+
+struct SerialCase {
+    const char* value;
+    QList<SerialPortEntry> ports;
+    bool selected;
+    QStringList lines;
+    QString portName;
+    int baudRate;
+    int listings;
+};
+
+void PrintTo(const SerialCase& c, std::ostream* os) {
+    *os << "-p '" << c.value << "'";
+}
+
+class SerialSelectionTest : public ConsoleTest, public ::testing::WithParamInterface<SerialCase> {};
+
+TEST_P(SerialSelectionTest, FieldsChoosePortAndBaudRate) {
+    const SerialCase& c = GetParam();
+    environment->ports = c.ports;
+    const bool selected = console->selectSerialDevice(QString(c.value).split(','));
+    EXPECT_EQ(selected, c.selected);
+    EXPECT_EQ(log->lines(), c.lines);
+    if (c.selected) {
+        EXPECT_EQ(console->serialParam.portName, c.portName);
+        EXPECT_EQ(console->serialParam.baudRate, c.baudRate);
+    }
+    EXPECT_EQ(environment->serialListings, c.listings);
+    EXPECT_EQ(console->serialParam.dataBits, 8);
+    EXPECT_EQ(console->serialParam.stopBits, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, SerialSelectionTest,
+    ::testing::Values(
+        SerialCase{"COM7", kTwoPorts, true, {}, "COM7", 115200, 0},
+        SerialCase{"/dev/ttyUSB0", kNoPorts, true, {}, "/dev/ttyUSB0", 115200, 0},
+        SerialCase{"COM7,460800", kNoPorts, true, {}, "COM7", 460800, 0},
+        SerialCase{
+            "COM7,fast", kNoPorts, false, {"[Critical] Baud Rate is not a number!"}, "", 0, 0},
+        SerialCase{"COM7,-5", kNoPorts, false, {"[Critical] Baud Rate is not a number!"}, "", 0, 0},
+        SerialCase{",115200", kOnePort, true, {}, "", 115200, 0},
+        SerialCase{"COM7,115200,8",
+                   kOnePort,
+                   false,
+                   {"[Critical] Paramter number is incorrect!"},
+                   "",
+                   0,
+                   0},
+        SerialCase{"",
+                   kOnePort,
+                   true,
+                   {"[Info] Detect one serial port:  \"ttyUSB0\"  and connect it automatically!"},
+                   "/dev/ttyUSB0",
+                   115200,
+                   1},
+        SerialCase{"",
+                   QList<SerialPortEntry>{{"COM4", ""}},
+                   true,
+                   {"[Info] Detect one serial port:  \"COM4\"  and connect it automatically!"},
+                   "COM4",
+                   115200,
+                   1},
+        SerialCase{"",
+                   kTwoPorts,
+                   false,
+                   {"[Info] Detect multiple serial ports, please input a serial port name in "
+                    "'-p' parameters:",
+                    "[Info] \"ttyS0\"", "[Info] \"ttyUSB0\""},
+                   "",
+                   0,
+                   1},
+        SerialCase{
+            "", kNoPorts, false, {"[Critical] Can not find the valid serial port!"}, "", 0, 1}));
+
+TEST(PortMatchesTest, NameOrLocationNamesThePort) {
+    const SerialPortEntry entry{"ttyUSB0", "/dev/ttyUSB0"};
+    const struct {
+        const char* name;
+        bool matches;
+    } cases[] = {{"ttyUSB0", true},       {"/dev/ttyUSB0", true}, {"ttyUSB1", false},
+                 {"/dev/ttyUSB1", false}, {"USB0", false},        {"", false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceEnvironment::portMatches(entry, c.name), c.matches) << c.name;
+    }
+    EXPECT_FALSE(DeviceEnvironment::portMatches({"", ""}, ""));
+}
+
+using UsbQueries = QList<QPair<uint16_t, uint16_t>>;
+using UsbDevices = QMap<QPair<uint16_t, uint16_t>, QStringList>;
+
+const UsbDevices kOneDevice{{{0x5E3A, 2}, {"/dev/hidraw3"}}};
+const UsbDevices kTwoDevices{{{0x5E3A, 2}, {"/dev/hidraw3"}}, {{0x5E3A, 12}, {"/dev/hidraw4"}}};
+const UsbDevices kForeignDevice{{{0x1234, 2}, {"/dev/hidraw0"}}};
+
+const char* const kMultiple =
+    "[Critical] There are multiple devices whose vid and pid are the same! Please select device "
+    "path to connect:";
+const char* const kNone =
+    "[Critical] Can not find correct usb device! Please input the parameter with correct vid and "
+    "pid or device path!";
+
+struct UsbCase {
+    const char* value;
+    UsbDevices devices;
+    bool selected;
+    QStringList lines;
+    QString devicePath;
+    int32_t vid;
+    int32_t pid;
+    UsbQueries queries;
+};
+
+void PrintTo(const UsbCase& c, std::ostream* os) {
+    *os << "-u '" << c.value << "'";
+}
+
+class UsbSelectionTest : public ConsoleTest, public ::testing::WithParamInterface<UsbCase> {};
+
+TEST_P(UsbSelectionTest, FieldsChooseDevice) {
+    const UsbCase& c = GetParam();
+    environment->usbPaths = c.devices;
+    const bool selected = console->selectUsbDevice(QString(c.value).split(','));
+    EXPECT_EQ(selected, c.selected);
+    EXPECT_EQ(log->lines(), c.lines);
+    EXPECT_EQ(console->usbInfo.devicePath, c.devicePath);
+    EXPECT_EQ(console->usbInfo.vid, c.vid);
+    EXPECT_EQ(console->usbInfo.pid, c.pid);
+    EXPECT_EQ(environment->usbQueries, c.queries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, UsbSelectionTest,
+    ::testing::Values(
+        UsbCase{"",
+                kOneDevice,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw3\"  and connect it automatically!"},
+                "/dev/hidraw3",
+                0,
+                0,
+                {{0x5E3A, 0}}},
+        UsbCase{"",
+                kTwoDevices,
+                false,
+                {kMultiple, "[Info] /dev/hidraw3", "[Info] /dev/hidraw4"},
+                "",
+                0,
+                0,
+                {{0x5E3A, 0}}},
+        UsbCase{"", kForeignDevice, false, {kNone}, "", 0, 0, {{0x5E3A, 0}}},
+        UsbCase{"2",
+                kTwoDevices,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw3\"  and connect it automatically!"},
+                "/dev/hidraw3",
+                0x5E3A,
+                2,
+                {{0x5E3A, 2}}},
+        UsbCase{"0x0002",
+                kTwoDevices,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw3\"  and connect it automatically!"},
+                "/dev/hidraw3",
+                0x5E3A,
+                2,
+                {{0x5E3A, 2}}},
+        UsbCase{"12",
+                kTwoDevices,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw4\"  and connect it automatically!"},
+                "/dev/hidraw4",
+                0x5E3A,
+                12,
+                {{0x5E3A, 12}}},
+        UsbCase{"5e3a,0002", kTwoDevices, true, {}, "/dev/hidraw3", 0x5E3A, 2, {{0x5E3A, 2}}},
+        UsbCase{"0x5E3A,0x0002", kTwoDevices, true, {}, "/dev/hidraw3", 0x5E3A, 2, {{0x5E3A, 2}}},
+        UsbCase{"10005e3a,2", kTwoDevices, true, {}, "/dev/hidraw3", 0x10005E3A, 2, {{0x5E3A, 2}}},
+        UsbCase{"0,0",
+                kTwoDevices,
+                false,
+                {kMultiple, "[Info] /dev/hidraw3", "[Info] /dev/hidraw4"},
+                "",
+                0,
+                0,
+                {{0, 0}}},
+        UsbCase{"5e3a,3", kTwoDevices, false, {kNone}, "", 0x5E3A, 3, {{0x5E3A, 3}}},
+        UsbCase{"zz,2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
+        UsbCase{",2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
+        UsbCase{"5e3a,zz", kTwoDevices, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
+        UsbCase{"/dev/hidraw7", kTwoDevices, true, {}, "/dev/hidraw7", 0, 0, {}},
+        UsbCase{"0X0002", kTwoDevices, true, {}, "0X0002", 0, 0, {}},
+        UsbCase{"0xzz",
+                kForeignDevice,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw0\"  and connect it automatically!"},
+                "/dev/hidraw0",
+                0,
+                0,
+                {{0, 0}}},
+        UsbCase{"a,b,c",
+                kTwoDevices,
+                false,
+                {"[Critical] Paramter number is incorrect!"},
+                "",
+                0,
+                0,
+                {}}));
+
+}  // namespace
+
+}  // namespace Test
+}  // namespace RomCmd
