@@ -477,10 +477,12 @@ int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, con
     uint8_t packet[kPacketSize];
     uint64_t sent = 0;
     int result = ResultOk;
-    bool first = true;
-    while (sent < length) {
+    // A write always starts with its command packet, even without data, so the ROM has
+    // something to answer.
+    bool commandPending = command == CmdWriteMemory;
+    while (sent < length || commandPending) {
         size_t header = kCommandHeaderSize;
-        if (first && command == CmdWriteMemory) {
+        if (commandPending) {
             header =
                 buildCommand(packet, command, kFlagCommand, {address, uint32_t(length), memoryId});
         } else {
@@ -488,22 +490,24 @@ int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, con
         }
         const size_t want = size_t(std::min<uint64_t>(kMaxHostPayload - header, length - sent));
         size_t got = want;
-        if (file) {
+        if (file && want > 0) {
             const qint64 n = file->read(reinterpret_cast<char*>(packet + header), qint64(want));
             if (n <= 0) {
                 break;
             }
             got = size_t(n);
-        } else {
+        } else if (want > 0) {
             std::memcpy(packet + header, data + sent, want);
         }
         result = io->writePacket(packet, uint16_t(header + got));
         if (result != ResultOk) {
             break;
         }
-        sent += got;
-        first = false;
-        emit(this->*progress)(int(length), int(sent));
+        commandPending = false;
+        if (got > 0) {
+            sent += got;
+            emit(this->*progress)(int(length), int(sent));
+        }
     }
     return result;
 }
@@ -567,7 +571,13 @@ int RomCmd::loadImage(const QString& filePath) {
                     << "Cmd 'Load Image' open file failed!";
         return ResultOpenFailed;
     }
-    const qint64 size = std::max<qint64>(file.size(), 0);
+    // Without a single data packet the ROM has nothing to answer.
+    const qint64 size = file.size();
+    if (size <= 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Load Image' file is empty!";
+        return ResultOpenFailed;
+    }
     const int result = sendStream(CmdLoadImage, 0, 0, nullptr, &file, uint64_t(size),
                                   &RomCmd::signalImageLoadProgress);
     file.close();

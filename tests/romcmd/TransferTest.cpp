@@ -112,11 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                                          SplitCase{1100, {512, 512, 100}, {496, 1004, 1100}}),
                        ::testing::Values(Source::Buffer, Source::File)));
 
-TEST(WriteMemory, ZeroLengthSendsNothingButReadsResponse) {
+TEST(WriteMemory, ZeroLengthSendsTheCommandAloneAndReadsResponse) {
     Rig rig = makeRig({response(0)});
-    EXPECT_EQ(rig.engine->writeMemory(1, 0, nullptr, 0), 0);
-    EXPECT_TRUE(rig.io->written.isEmpty());
+    QSignalSpy spy(rig.engine.get(), &RomCmd::signalMemoryWriteProgress);
+    EXPECT_EQ(rig.engine->writeMemory(1, 0x400, nullptr, 0), 0);
+    EXPECT_EQ(rig.io->writtenHex(), QStringList{"04030000000400000000000001000000"});
     EXPECT_EQ(rig.io->reads, 1);
+    EXPECT_EQ(spy.count(), 0) << "no progress over zero bytes";
 }
 
 TEST(WriteMemory, OpeningLineListsEveryByte) {
@@ -198,8 +200,7 @@ TEST_P(LoadSplit, EveryPacketIsADataPacket) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, LoadSplit,
-                         ::testing::Values(LoadCase{0, {}, {}}, LoadCase{1, {5}, {1}},
-                                           LoadCase{508, {512}, {508}},
+                         ::testing::Values(LoadCase{1, {5}, {1}}, LoadCase{508, {512}, {508}},
                                            LoadCase{1016, {512, 512}, {508, 1016}},
                                            LoadCase{1017, {512, 512, 5}, {508, 1016, 1017}}));
 
@@ -216,6 +217,7 @@ TEST(FileOperations, UnusableFileEndsWithOpenFailedBeforeAnythingIsSent) {
         [&](RomCmd& e) { return e.writeMemoryByFile(1, 0, empty); },
         [&](RomCmd& e) { return e.writeMemoryByFile(1, 0, dir.path()); },
         [&](RomCmd& e) { return e.loadImage(missing); },
+        [&](RomCmd& e) { return e.loadImage(empty); },
         [&](RomCmd& e) { return e.verifyChecksumByFile(1, 0, missing, 0); },
         [&](RomCmd& e) { return e.verifyChecksumByFile(1, 0, missing, 16); },
     };
