@@ -1,11 +1,16 @@
 #include "transport/HidIO.h"
 
+#include <hidapi.h>
+
+#include <QDebug>
+#include <cstring>
+
+#include "transport/Framing.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {
 
-HidIO::HidIO(const QVariant& deviceInfo)
-{
+HidIO::HidIO(const QVariant& deviceInfo) {
     const UsbInfo info = deviceInfo.value<UsbInfo>();
     devicePath = info.devicePath;
     reservedText = info.reservedText;
@@ -13,13 +18,118 @@ HidIO::HidIO(const QVariant& deviceInfo)
     vid = info.vid;
     reservedValue = info.reservedValue;
     reservedFlag = info.reservedFlag;
-    status = ResultOpenFailed;
+
+    if (!devicePath.isEmpty()) {
+        device = hid_open_path(devicePath.toUtf8().constData());
+    } else {
+        device = hid_open(static_cast<unsigned short>(vid & 0xFFFF),
+                          static_cast<unsigned short>(pid & 0xFFFF), nullptr);
+    }
+    if (device == nullptr) {
+        status = ResultOpenFailed;
+        qCritical() << "Usb device open failed!"
+                    << " vid: " << vid << " pid: " << pid << " devicePath: " << devicePath;
+    }
 }
-HidIO::~HidIO() = default;
-int HidIO::writePacket(const uint8_t*, uint16_t) { return ResultOpenFailed; }
-int HidIO::readPacket(uint8_t*, uint16_t*) { return ResultOpenFailed; }
-int HidIO::readAck() { return ResultOpenFailed; }
-int HidIO::sendResponse(uint8_t) { return ResultOpenFailed; }
-QStringList HidIO::devicePaths(uint16_t, uint16_t) { return {}; }
+
+HidIO::~HidIO() {
+    if (device != nullptr) {
+        hid_close(device);
+        device = nullptr;
+    }
+}
+
+int HidIO::writePacket(const uint8_t* payload, uint16_t length) {
+    if (device == nullptr)
+        return status = ResultOpenFailed;
+    // One report carries at most 1020 payload bytes; more would not fit the report buffer.
+    if (length > Framing::kHidMaxPayload) {
+        qCritical() << "Write payload error! length: " << length;
+        return status = ResultWritePayloadFailed;
+    }
+    uint8_t report[Framing::kHidReportBufferSize];
+    report[0] = Framing::kHidReportId;
+    report[1] = Framing::kPacketTag;
+    report[2] = static_cast<uint8_t>(length & 0xFF);
+    report[3] = static_cast<uint8_t>(length >> 8);
+    if (length > 0)
+        std::memcpy(report + Framing::kHeaderSize, payload, length);
+    if (hid_write(device, report, Framing::kHeaderSize + length) < 0)
+        return status = ResultWritePayloadFailed;
+    status = ResultOk;
+    return readAck();
+}
+
+int HidIO::readPacket(uint8_t* buffer, uint16_t* length) {
+    if (device == nullptr)
+        return status = ResultOpenFailed;
+    status = ResultOk;
+    uint8_t report[Framing::kHidReportBufferSize];
+    const int received = hid_read_timeout(device, report, sizeof report, timeout);
+    if (received < 0)
+        return status = ResultReadPayloadFailed;
+    if (received == 0)
+        return status = ResultTimeout;
+
+    // Never read past the delivered report: a report too short for its length field or
+    // declaring more payload than it carries is answered (so the device is not left
+    // waiting) and rejected.
+    if (static_cast<size_t>(received) < Framing::kHeaderSize) {
+        sendResponse(Framing::kResponseOk);
+        qCritical() << "Read payload length error! report bytes: " << received;
+        return status = ResultReadPayloadLengthFailed;
+    }
+    const uint16_t n = static_cast<uint16_t>(report[2] | (report[3] << 8));
+    if (n > static_cast<size_t>(received) - Framing::kHeaderSize) {
+        sendResponse(Framing::kResponseOk);
+        qCritical() << "Read payload buffer error! length: " << n << " report bytes: " << received;
+        return status = ResultReadPayloadBufferFailed;
+    }
+    if (n > 0)
+        std::memcpy(buffer, report + Framing::kHeaderSize, n);
+    *length = n;
+    return sendResponse(Framing::kResponseOk);
+}
+
+int HidIO::readAck() {
+    if (device == nullptr)
+        return status = ResultOpenFailed;
+    status = ResultOk;
+    uint8_t report[Framing::kHidAckSize] = {};
+    const int received = hid_read_timeout(device, report, sizeof report, timeout);
+    if (received < 0)
+        return status = ResultSetTimeoutFailed;
+    if (received == 0)
+        return status = ResultReadAckStartFailed;
+    // A report without a status byte is no acknowledgement.
+    if (received < 2)
+        return status = ResultFailure;
+    return status = Framing::ackStatusToResult(report[1]);
+}
+
+int HidIO::sendResponse(uint8_t code) {
+    if (device == nullptr)
+        return status = ResultOpenFailed;
+    status = ResultOk;
+    const uint8_t report[4] = {Framing::kHidReportId, code, 0x00, 0x00};
+    if (hid_write(device, report, sizeof report) < 0)
+        return status = ResultSendResponseFailed;
+    return status = ResultOk;
+}
+
+QStringList HidIO::devicePaths(uint16_t vid, uint16_t pid) {
+    QStringList paths;
+    hid_device_info* list = hid_enumerate(vid, pid);
+    for (const hid_device_info* entry = list; entry != nullptr; entry = entry->next) {
+        if (vid != 0 && entry->vendor_id != vid)
+            continue;
+        if (pid != 0 && entry->product_id != pid)
+            continue;
+        if (entry->path != nullptr)
+            paths << QString::fromUtf8(entry->path);
+    }
+    hid_free_enumeration(list);
+    return paths;
+}
 
 }  // namespace RomCmd
