@@ -44,8 +44,9 @@ void writeConsole(FILE* stream, const QByteArray& prefix, const QByteArray& text
 }  // namespace
 
 LogHandler& LogHandler::instance() {
-    static LogHandler handler;
-    return handler;
+    // Never destroyed: messages may still arrive while other statics are torn down.
+    static LogHandler* const handler = new LogHandler;
+    return *handler;
 }
 
 void LogHandler::install() {

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QEvent>
 
 namespace RomCmd {
 
@@ -66,11 +65,10 @@ RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
 }
 
 RomConsoleMode::~RomConsoleMode() {
+    // Only scheduled: no event loop runs afterwards, so the engine and its open device stay
+    // until the process ends and the closing line remains the run's last message.
     if (romCmd) {
         romCmd->deleteLater();
-        // No event loop runs after this, so deliver the deletion now: the transport then
-        // closes the device itself instead of leaving it to the process exit.
-        QCoreApplication::sendPostedEvents(romCmd, QEvent::DeferredDelete);
         romCmd = nullptr;
     }
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 
 #include "app/Options.h"
@@ -118,7 +120,7 @@ TEST_F(ControllerTest, CommandLoopWithoutCommandsSucceedsForEitherCarrier) {
     }
 }
 
-TEST_F(ControllerTest, EngineKeptAcrossCallsAndGoneWithController) {
+TEST_F(ControllerTest, EngineKeptAcrossCallsAndScheduledForDeletion) {
     make({"-p", "/dev/tarvo_none_port"});
     MessageCapture capture;
     ASSERT_TRUE(console->runRomApiCommands());
@@ -129,6 +131,9 @@ TEST_F(ControllerTest, EngineKeptAcrossCallsAndGoneWithController) {
     EXPECT_EQ(console->romCmd, engine.data());
 
     console.reset();
+    // Deletion is left to the event queue, not done at once.
+    EXPECT_FALSE(engine.isNull());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(engine.isNull());
 }
 

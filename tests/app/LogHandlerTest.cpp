@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -90,7 +91,7 @@ TEST_F(LogHandlerTest, EachLevelReachesConsoleAndFile) {
         {QtWarningMsg, "[Warning] abc\n\n", "[Warning] abc"},
         {QtCriticalMsg, "[Critical] abc\n\n", "[Critical] abc"},
         {QtDebugMsg, "", "[Debug] abc"},
-        {QtMsgType(42), "[Unknow Message Type] abc\n\n", "[Unknow Message Type] abc"},
+        {QtMsgType(5), "[Unknow Message Type] abc\n\n", "[Unknow Message Type] abc"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.clear.toStdString());
@@ -187,8 +188,14 @@ TEST_F(LogHandlerTest, UnwritableLogDropsOnlyTheFileLine) {
         ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
         std::rewind(console);
 
-        log(QtCriticalMsg, "still shown");
-        log(QtInfoMsg, "and again");
+        // Installed for real, so a warning from inside the handler would show up on stderr.
+        const QtMessageHandler previous = qInstallMessageHandler(&LogHandler::handleMessage);
+        ::testing::internal::CaptureStderr();
+        qCritical() << "still shown";
+        qInfo("and again");
+        const std::string stderrText = ::testing::internal::GetCapturedStderr();
+        qInstallMessageHandler(previous);
+        EXPECT_EQ(stderrText, "");
 
         EXPECT_EQ(consoleText().toStdString(), "[Critical] still shown\n\n[Info] and again\n\n");
         EXPECT_EQ(QFileInfo(blocker).isDir(), c.asFolder);
