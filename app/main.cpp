@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QDebug>
+#include <csignal>
 
 #include "app/LogHandler.h"
 #include "app/Options.h"
@@ -7,6 +8,9 @@
 #include "romcmd/RteRecords.h"
 
 int main(int argc, char* argv[]) {
+    // A console reader that goes away (tool | head) must not kill a run half way through a
+    // device write; the log file still gets every message.
+    std::signal(SIGPIPE, SIG_IGN);
     RomCmd::LogHandler::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("0.6.0");

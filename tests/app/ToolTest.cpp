@@ -194,6 +194,22 @@ TEST(ToolTest, StrayArgumentIsReported) {
                   std::string(kClosing) + "\n\n");
 }
 
+TEST(ToolTest, ClosedConsoleDoesNotEndTheRun) {
+    ToolRun tool;
+    const QDate day = QDate::currentDate();
+    // The reader has gone before the tool writes its first line.
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", "(sleep 0.3; exec \"$0\" -r query-rte) | true", tool.toolPath()});
+    ASSERT_TRUE(shell.waitForFinished(30000));
+    if (QDate::currentDate() != day) {
+        GTEST_SKIP() << "the run crossed midnight";
+    }
+    const QStringList logged = entries(tool.decodedLog());
+    ASSERT_EQ(logged.size(), 2) << tool.decodedLog().toStdString();
+    EXPECT_EQ(logged.at(0).toStdString(), kNoDevice);
+    EXPECT_EQ(logged.at(1).toStdString(), kClosing);
+}
+
 TEST(LogDecodeTest, DecodesGoodLinesAndMarksTheRest) {
     const QByteArray good = LogHandler::fileLine(QTime(8, 9, 10), QtInfoMsg, "abc");
     const QByteArray debug =
