@@ -1,0 +1,225 @@
+// The real tool against the virtual device over USB-HID: the -f step, load-blfw, and the
+// image editor mode with the real image tool.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "tests/common/SimProcess.h"
+#include "tests/common/ToolRun.h"
+
+namespace RomCmd {
+namespace Test {
+namespace {
+
+const char* const kLoaded = "[Info] Firmware has been load success!";
+const char* const kWaitDisconnect =
+    "[Info] Load boot loader firmware success! Waiting the device disconnect, please don't "
+    "operate the device!";
+const char* const kWaitReconnect =
+    "[Info] Waiting the device reconnect, please don't operate the device!";
+const char* const kGiveUp =
+    "[Critical] The firmware can not be loaded correctly and will be ignored!";
+const char* const kTimeout = "[Critical] Connect device timeout! Please reset the device manually!";
+const char* const kCommands = "[Info] Run Rom API Commands:";
+const char* const kRomVersion = "[Info] ROM Version:  \"";
+const char* const kFirmwareVersion = "[Info] ROM Version:  \"F1.0.0\"";
+const char* const kRunFailed = "[Critical] Run command failed!";
+
+QStringList outputLines(const ToolResult& result) {
+    return result.output.split('\n', Qt::SkipEmptyParts);
+}
+
+int countStarting(const QStringList& lines, const QString& start) {
+    int n = 0;
+    for (const QString& line : lines) {
+        n += line.startsWith(start) ? 1 : 0;
+    }
+    return n;
+}
+
+int indexStarting(const QStringList& lines, const QString& start, int from = 0) {
+    for (int i = from; i < lines.size(); ++i) {
+        if (lines.at(i).startsWith(start)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// True when each text starts a line, in this order.
+::testing::AssertionResult inOrder(const ToolResult& result, const QStringList& starts) {
+    const QStringList lines = outputLines(result);
+    int at = 0;
+    for (const QString& start : starts) {
+        const int found = indexStarting(lines, start, at);
+        if (found < 0) {
+            return ::testing::AssertionFailure()
+                   << "missing, or out of order: " << start.toStdString() << "\n--- output:\n"
+                   << result.output.toStdString();
+        }
+        at = found + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class FirmwareOverHid : public ::testing::Test {
+protected:
+    bool startDevice(QStringList options) {
+        // Short enough for quick tests, long enough for the unpaced disconnect poll to see it.
+        options << "--leave-ms"
+                << "1500";
+        return sim.start(options, true);
+    }
+    ToolResult runTool(const QStringList& arguments, int timeoutMs = 90000) {
+        return tool.run(arguments, sim.hidEnvironment(), timeoutMs);
+    }
+
+    SimProcess sim;
+    ToolRun tool;
+};
+
+TEST_F(FirmwareOverHid, LoadsSeesTheDeviceLeaveAndReturnThenRunsTheCommandsOnTheFirmware) {
+    ASSERT_TRUE(startDevice({}));
+    const ToolResult result = runTool({"-u", "", "-f", "tv5100,1", "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {kRomVersion, "[Info] Load Image.", kWaitDisconnect, kWaitReconnect,
+                                 kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    const QStringList lines = outputLines(result);
+    // Attempt 1 reports the ROM, attempt 2 the firmware; the command reports it once more.
+    EXPECT_EQ(countStarting(lines, kRomVersion), 3) << result.output.toStdString();
+    EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1);
+    EXPECT_EQ(countStarting(lines, kLoaded), 1);
+    EXPECT_EQ(countStarting(lines, "[Critical]"), 0) << result.output.toStdString();
+}
+
+TEST_F(FirmwareOverHid, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
+    ASSERT_TRUE(startDevice({"--firmware-running"}));
+    const ToolResult result = runTool({"-u", "", "-f", "tv5200,0", "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    const QStringList lines = outputLines(result);
+    EXPECT_EQ(countStarting(lines, "[Info] Load Image."), 0) << result.output.toStdString();
+    EXPECT_EQ(countStarting(lines, kWaitDisconnect), 0);
+    EXPECT_EQ(countStarting(lines, "[Critical]"), 0) << result.output.toStdString();
+}
+
+TEST_F(FirmwareOverHid, FirmwareThatNeverAnswersIsLoadedThreeTimesThenTheCommandsRunOnTheRom) {
+    ASSERT_TRUE(startDevice({"--firmware-fails"}));
+    const ToolResult result = runTool({"-u", "", "-f", "tv5100,1", "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(
+        inOrder(result, {kWaitDisconnect, kWaitReconnect, kWaitDisconnect, kWaitReconnect,
+                         kWaitDisconnect, kWaitReconnect, kGiveUp, kCommands, kRomVersion}));
+    const QStringList lines = outputLines(result);
+    EXPECT_EQ(countStarting(lines, kWaitDisconnect), 3) << result.output.toStdString();
+    EXPECT_EQ(countStarting(lines, kLoaded), 0);
+    EXPECT_EQ(countStarting(lines, kTimeout), 0);
+    EXPECT_EQ(countStarting(lines, kFirmwareVersion), 0);
+    EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+}
+
+TEST_F(FirmwareOverHid, DeviceThatNeverReturnsTimesOut) {
+    ASSERT_TRUE(startDevice({"--never-return"}));
+    const ToolResult result = runTool({"-u", "", "-f", "tv5100,1"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {kWaitDisconnect, kWaitReconnect, kTimeout, kGiveUp, kCommands}));
+    const QStringList lines = outputLines(result);
+    EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1) << result.output.toStdString();
+    EXPECT_EQ(countStarting(lines, kTimeout), 1);
+    EXPECT_EQ(countStarting(lines, kLoaded), 0);
+}
+
+TEST_F(FirmwareOverHid, MissingFirmwareFileIsSkippedAndTheCommandsRunOnTheRom) {
+    ASSERT_TRUE(startDevice({}));
+    const QString missing = tool.appDir() + "/nothing/here.bin";
+    const ToolResult result = runTool({"-u", "", "-f", missing, "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(
+        inOrder(result, {"[Critical] Can not find firmware path:  \"" + missing + "\"",
+                         "[Critical] Firmware will be ignored and will connect with ROM directly!",
+                         kCommands, kRomVersion}));
+    const QStringList lines = outputLines(result);
+    EXPECT_EQ(countStarting(lines, "[Info] Load Image."), 0);
+    EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+}
+
+TEST_F(FirmwareOverHid, LoadBlfwCommandLoadsTheSeriesFirmware) {
+    ASSERT_TRUE(startDevice({}));
+    const ToolResult result = runTool({"-u", "", "-r", "load-blfw tv5200evk 1"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {kCommands, "[Info] Load Image."}));
+    EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 0) << result.output.toStdString();
+}
+
+TEST_F(FirmwareOverHid, LoadBlfwCommandWithoutItsFolderFails) {
+    ASSERT_TRUE(startDevice({}));
+    const ToolResult result = runTool({"-u", "", "-r", "load-blfw abc 1", "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(
+        inOrder(result, {"[Critical] \"Can not find blfw folder: " + tool.appDir() + "/bl_fw/ABC\"",
+                         "[Critical] Run command failed!  command:  \"load-blfw abc 1\""}));
+    EXPECT_EQ(countStarting(outputLines(result), kRomVersion), 0) << result.output.toStdString();
+}
+
+// Over the UART the step needs no reconnection when the firmware already answers.
+TEST(FirmwareOverUart, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--firmware-running"}));
+    ToolRun tool;
+    const ToolResult result = tool.run({"-p", sim.ptyPath(), "-f", "tv5100,1", "-r", "query-rte"});
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    EXPECT_EQ(countStarting(outputLines(result), "[Info] Load Image."), 0)
+        << result.output.toStdString();
+    EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 0) << result.output.toStdString();
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+TEST(ImageEditorE2e, CreatedImageIsAcceptedByTheDevice) {
+    ToolRun tool;
+    ASSERT_TRUE(writeFile(tool.appDir() + "/app.bin", "123456789abcdef0"));
+    ASSERT_TRUE(writeFile(tool.appDir() + "/app.json",
+                          R"({"output": "app.img", "loadMemory": 0, "loadAddress": "0x20000100",
+                              "inputs": ["app.bin"]})"));
+    const ToolResult created = tool.run({"-i", "-r", "create-image app.json"});
+    ASSERT_TRUE(created.finished);
+    EXPECT_TRUE(inOrder(created, {"[Info] Run Imgage Edit Commands:",
+                                  "[Info] Run command:  \"create-image app.json\"",
+                                  "[Info] Created image: " + tool.appDir() + "/app.img"}));
+    ASSERT_TRUE(QFile::exists(tool.appDir() + "/app.img")) << created.output.toStdString();
+
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    const ToolResult loaded = tool.run(
+        {"-p", sim.ptyPath(), "-r", "load-image app.img", "-r", "read-memory 0 0x20000100 16"});
+    ASSERT_TRUE(loaded.finished);
+    EXPECT_TRUE(inOrder(loaded, {kCommands, "[Info] Load Image.",
+                                 "[Info] \"31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 30 \""}));
+    EXPECT_EQ(countStarting(outputLines(loaded), "[Critical]"), 0) << loaded.output.toStdString();
+}
+
+TEST(ImageEditorE2e, MissingToolIsReported) {
+    ToolRun tool;
+    ASSERT_TRUE(QDir(tool.appDir() + "/tools").removeRecursively());
+    ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
+    const ToolResult result =
+        tool.run({"-i", "-r", "create-image a.json", "-r", "create-image a.json"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_TRUE(inOrder(
+        result, {"[Info] Run Imgage Edit Commands:", "[Info] Run command:  \"create-image a.json\"",
+                 "[Critical] Can not find image editor tools! Please ensure the "
+                 "integrity of tools directory!",
+                 "[Critical] Run command failed!  command:  \"create-image a.json\""}));
+    EXPECT_EQ(countStarting(outputLines(result), "[Info] Run command:"), 1)
+        << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+}  // namespace
+}  // namespace Test
+}  // namespace RomCmd
