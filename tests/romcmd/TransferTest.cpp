@@ -3,10 +3,12 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <random>
 
 #include "romcmd/RomCmd.h"
 #include "tests/romcmd/FakeDeviceIO.h"
@@ -498,6 +500,85 @@ TEST(ReadMemoryToFile, ErrorStatusCreatesNoFileAndOpenFailureIsReported) {
     EXPECT_EQ(LogCapture::matching("critical", "open file failed!").value(0),
               "Id:  \"hid-1\" \r\n Cmd 'Read Memory to File' open file failed!");
     EXPECT_EQ(LogCapture::matching("info", "Cmd 'Read Memory to File' finished!").size(), 2);
+}
+
+TEST(ReadMemoryToFile, FullDiskIsAFailureNotASuccess) {
+    if (!QFile::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full on this system";
+    }
+    LogCapture capture;
+    Rig rig = makeRig(withResponse({dataPacket(pattern(500)), dataPacket(pattern(500))}));
+    EXPECT_EQ(rig.engine->readMemoryToFile(1, 0, 1000, "/dev/full"), 5);
+    EXPECT_EQ(LogCapture::matching("critical", "write file failed!").size(), 1);
+}
+
+// Arbitrary device answers: whatever arrives, nothing crashes, results stay in the table and
+// no operation hands out more than was asked for.
+TEST(DeviceAnswers, ArbitraryRepliesStayWithinBounds) {
+    LogCapture capture;  // keeps the flood of lines off the console
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath("out.bin");
+    std::mt19937 random(20261208);
+    const int results[] = {0, 0, 0, 0, 1, 2, 4, 13};
+    for (int round = 0; round < 300; ++round) {
+        QList<FakeDeviceIO::Reply> replies;
+        const int count = int(random() % 12);
+        for (int i = 0; i < count; ++i) {
+            const int result = results[random() % 8];
+            QByteArray payload(int(random() % 1100), '\0');
+            for (char& byte : payload) {
+                byte = char(random());
+            }
+            // Often a plausible status, so the data paths run too.
+            if (payload.size() >= 8 && random() % 2) {
+                payload.replace(4, 4, le32(0));
+            }
+            replies << FakeDeviceIO::Reply{result, payload};
+        }
+        QList<int> writeResults;
+        for (int i = 0; i < 4; ++i) {
+            writeResults << results[random() % 8];
+        }
+        Rig rig = makeRig(replies, writeResults);
+        const uint32_t length = random() % 3000;
+        uint64_t delivered = 0;
+        bool totalsRight = true;
+        QObject::connect(rig.engine.get(), &RomCmd::signalMemoryReadProgress,
+                         [&](uint32_t, uint32_t, uint8_t*, int chunkLength, int total, int, bool) {
+                             delivered += uint64_t(chunkLength);
+                             totalsRight = totalsRight && total == int(length);
+                         });
+        QObject::connect(
+            rig.engine.get(), &RomCmd::signalMemory2FileReadProgress, [&](int total, int progress) {
+                totalsRight =
+                    totalsRight && total == int(length) && progress >= 0 && progress <= total;
+            });
+        int result = -1;
+        switch (round % 4) {
+            case 0:
+                result = rig.engine->readMemory(1, 0, length, false);
+                EXPECT_LE(delivered, length) << "round " << round;
+                break;
+            case 1:
+                QFile::remove(out);
+                result = rig.engine->readMemoryToFile(1, 0, length, out);
+                EXPECT_LE(QFileInfo(out).size(), qint64(length)) << "round " << round;
+                break;
+            case 2:
+                result = rig.engine->queryRte(random() % 8, 0);
+                break;
+            case 3: {
+                const QByteArray data = pattern(int(length));
+                result = rig.engine->writeMemory(
+                    1, 0, reinterpret_cast<const uint8_t*>(data.constData()), length);
+                break;
+            }
+        }
+        EXPECT_TRUE(totalsRight) << "round " << round;
+        EXPECT_GE(result, 0) << "round " << round;
+        EXPECT_LE(result, 19) << "round " << round;
+    }
 }
 
 }  // namespace
