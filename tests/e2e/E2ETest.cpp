@@ -249,6 +249,8 @@ struct FailureCase {
     QString critical;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class EndToEndFailure : public EndToEnd, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(EndToEndFailure, StopsAtTheFirstFailure) {
