@@ -3,8 +3,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
+#include "transport/Framing.h"
 
 namespace RomCmd {
 namespace Test {
@@ -220,6 +222,46 @@ TEST_F(EndToEnd, WordArraysReachMemory) {
     EXPECT_FALSE(output.contains("[Critical]")) << output.toStdString();
 }
 
+// An image the virtual device places in RAM and does not start.
+QByteArray ramImage(const QByteArray& data, uint32_t address) {
+    ImageFormat::Header header;
+    header.totalSize = uint32_t(ImageFormat::kHeaderSize + data.size());
+    header.loadMemory = 0;
+    header.loadAddress = address;
+    header.entry = address;
+    header.dataCrc = Crc16Xmodem::compute(reinterpret_cast<const uint8_t*>(data.constData()),
+                                          size_t(data.size()));
+    QByteArray image(int(ImageFormat::kHeaderSize), '\0');
+    ImageFormat::encodeHeader(header, reinterpret_cast<uint8_t*>(image.data()));
+    return image + data;
+}
+
+TEST_F(EndToEnd, ConfigureLoadAndAcceptedCommands) {
+    const QByteArray data = pattern(1016 - int(ImageFormat::kHeaderSize));
+    const QString image = makeFile("image.bin", ramImage(data, 0x20001000));
+    startDevice();
+    const QString output = run({"config-rte 1 230400", "query-rte 1", "gen-keyblob any thing",
+                                "load-image " + image, "read-memory 0 20001000 16"});
+    QStringList expected{runCommand("config-rte 1 230400"),
+                         "[Info] Active peripheral: UART",
+                         "[Info] Baud Rate:  230400",
+                         runCommand("gen-keyblob any thing"),
+                         runCommand("load-image " + image),
+                         "[Info] Load Image.  Progress:  508  Total:  1016",
+                         "[Info] Load Image.  Progress:  1016  Total:  1016",
+                         runCommand("read-memory 0 20001000 16")};
+    expected += dumpLines(data.left(16));
+    expected += kEnd;
+    EXPECT_TRUE(inOrder(output, expected));
+    EXPECT_FALSE(output.contains("[Critical]")) << output.toStdString();
+
+    const QString empty = makeFile("empty.bin", {});
+    const QString failed = run({"load-image " + empty, "reset 0"});
+    EXPECT_TRUE(inOrder(failed, {"[Critical] File is empty!  File Path: \"" + empty + "\"",
+                                 runFailed("load-image " + empty), kEnd}));
+    EXPECT_FALSE(failed.contains("Load image  filePath")) << failed.toStdString();
+}
+
 TEST_F(EndToEnd, EraseTimeOutFollowsTheReportedSize) {
     startDevice();
     const QString output = run({"config-memory 1 20000000", "erase-chip 1"});
@@ -249,7 +291,9 @@ struct FailureCase {
     QString critical;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EndToEndFailure : public EndToEnd, public ::testing::WithParamInterface<FailureCase> {};
 
