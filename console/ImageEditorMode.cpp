@@ -74,6 +74,11 @@ bool RomConsoleMode::cmdCreateImage(const QStringList& tokens) {
     process.waitForFinished(-1);
     // Output that arrived together with the exit is not announced by another signal.
     relayOutput(process);
+    // A tool that never ran wrote no image and printed nothing: that is no success.
+    if (process.error() == QProcess::FailedToStart) {
+        qCritical() << "Can not start image editor tools!" << process.errorString();
+        return false;
+    }
     return true;
 }
 

@@ -220,6 +220,33 @@ TEST(ImageEditorE2e, MissingToolIsReported) {
     EXPECT_EQ(result.exitCode, 0);
 }
 
+// A tool that exits with an error still counts as done; one that cannot start does not.
+TEST(ImageEditorE2e, ToolThatCannotStartFailsTheCommand) {
+    ToolRun tool;
+    const QString toolPath = tool.appDir() + "/tools/tarvo_img_util";
+    ASSERT_TRUE(QFile::setPermissions(toolPath, QFile::ReadOwner | QFile::WriteOwner));
+    ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
+    const ToolResult result = tool.run({"-i", "-r", "create-image a.json"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_TRUE(
+        inOrder(result, {"[Info] Run command:  \"create-image a.json\"",
+                         "[Critical] Can not start image editor tools! \"",
+                         "[Critical] Run command failed!  command:  \"create-image a.json\""}));
+}
+
+TEST(ImageEditorE2e, ToolErrorIsRelayedAndTheNextCommandRuns) {
+    ToolRun tool;
+    ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
+    const ToolResult result =
+        tool.run({"-i", "-r", "create-image a.json", "-r", "gen-image a.json"});
+    ASSERT_TRUE(result.finished);
+    EXPECT_TRUE(
+        inOrder(result, {"[Info] tarvo_img_util: error: missing key \"output\" in a.json",
+                         "[Info] Run command:  \"gen-image a.json\"",
+                         "[Critical] Command is not exist!  Command:  \"gen-image\"",
+                         "[Critical] Run command failed!  command:  \"gen-image a.json\""}));
+}
+
 }  // namespace
 }  // namespace Test
 }  // namespace RomCmd

@@ -62,6 +62,10 @@ struct PresenceCase {
     int listings;
 };
 
+void PrintTo(const PresenceCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class IsDevicePresent : public ::testing::TestWithParam<PresenceCase> {};
 
 TEST_P(IsDevicePresent, AnswersFromTheListingOrTheFixedWait) {
@@ -106,6 +110,10 @@ struct LoopCase {
     int sleepCount;  // each one second
     bool timedOut;
 };
+
+void PrintTo(const LoopCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class AttemptLoop : public ::testing::TestWithParam<LoopCase> {};
 
@@ -163,6 +171,10 @@ struct SkippedCase {
     QStringList criticals;
 };
 
+void PrintTo(const SkippedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class SkippedStep : public ::testing::TestWithParam<SkippedCase> {};
 
 TEST_P(SkippedStep, TouchesNoDevice) {
@@ -205,6 +217,10 @@ struct BlfwCase {
     QString expected;  // the one critical message; %1 stands for the application folder
     bool loadTried;    // the message then only starts with `expected`
 };
+
+void PrintTo(const BlfwCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LoadBlfw : public ::testing::TestWithParam<BlfwCase> {};
 

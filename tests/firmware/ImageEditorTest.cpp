@@ -25,6 +25,10 @@ struct CommandCase {
     QStringList criticals;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ImageCommandRefused : public ::testing::TestWithParam<CommandCase> {};
 
 TEST_P(ImageCommandRefused, WithItsMessage) {

@@ -52,6 +52,10 @@ struct ImageCase {
     QByteArray expectedHex;
 };
 
+void PrintTo(const ImageCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ImageToolWrites : public ::testing::TestWithParam<ImageCase> {};
 
 // Inputs: a.bin "1234" and sub/b.bin "56789"; CRC-16/XMODEM of "123456789" is 0x31c3.
@@ -126,6 +130,10 @@ struct ErrorCase {
     QString message;        // expected within the output
     int exitCode;
 };
+
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ImageToolRefuses : public ::testing::TestWithParam<ErrorCase> {};
 
