@@ -1,5 +1,7 @@
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <cstring>
@@ -512,6 +514,55 @@ TEST_F(ConsoleFileTest, FileCommandFailuresNameThePath) {
         EXPECT_EQ(criticals.last(), c.critical);
         EXPECT_EQ(rom->written.size(), c.packets) << qPrintable(c.command);
     }
+}
+
+// Command texts pieced together from names and parameter fragments: whatever the mix, a
+// command either succeeds silently or fails with a critical line, and never crashes.
+TEST_F(ConsoleTest, ArbitraryCommandTextsFailLoudlyOrSucceedQuietly) {
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(scratch.path()));
+    const QStringList names{"query-rte",
+                            "config-rte",
+                            "config-memory",
+                            "write-memory",
+                            "read-memory",
+                            "load-image",
+                            "erase-region",
+                            "erase-chip",
+                            "reset",
+                            "gen-keyblob",
+                            "verify-checksum",
+                            "unknown",
+                            "",
+                            "query-rte query-rte"};
+    const QStringList fragments{"0",        "1",         "10",       "0x",         "0x10", "1F",
+                                "zz",       "-1",        "[[",       "]]",         ",",    ",,",
+                                "[[1,2]]",  "[[]]",      "ffffffff", "4294967296", " ",    "  ",
+                                "20000000", "[[0x1,,]]", "]][[",     "[[1]"};
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        QString command = names.at(int(random.bounded(uint32_t(names.size()))));
+        const int parameters = int(random.bounded(6u));
+        for (int i = 0; i < parameters; ++i) {
+            command += ' ';
+            const int pieces = 1 + int(random.bounded(3u));
+            for (int j = 0; j < pieces; ++j) {
+                command += fragments.at(int(random.bounded(uint32_t(fragments.size()))));
+            }
+        }
+        log->clear();
+        const bool result = dispatch(command);
+        const QStringList criticals = log->lines("[Critical]");
+        if (result) {
+            EXPECT_TRUE(criticals.isEmpty()) << qPrintable(command);
+        } else {
+            EXPECT_FALSE(criticals.isEmpty()) << qPrintable(command);
+        }
+        rom->written.clear();
+    }
+    EXPECT_TRUE(QDir::setCurrent(previous));
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ int FakeRom::writePacket(const uint8_t* payload, uint16_t length) {
     if (length >= 3 && payload[2] != 0x01) {
         lastCommand = written.last();
     }
+    responsePending = true;
     status = writeResults.isEmpty() ? 0 : writeResults.takeFirst();
     return status;
 }
@@ -96,7 +97,11 @@ int FakeRom::readPacket(uint8_t* buffer, uint16_t* length) {
     Reply reply{0, {}};
     if (!reads.isEmpty()) {
         reply = reads.takeFirst();
+    } else if (!responsePending) {
+        // Nothing more to say: a read of data beyond what was scripted times out.
+        reply.result = 4;
     } else {
+        responsePending = false;
         QByteArray data;
         if (lastCommand.size() >= 8 && uint8_t(lastCommand.at(0)) == 1) {
             data = rteRecords.value(qFromLittleEndian<uint32_t>(lastCommand.constData() + 4));

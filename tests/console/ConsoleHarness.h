@@ -50,12 +50,14 @@ public:
 
     QList<QByteArray> written;
     QList<int> writeResults;  // consumed one per packet; 0 once empty
-    QList<Reply> reads;       // consumed one per read; a default response once empty
+    // Consumed one per read; once empty, one status-0 response per exchange, then time-outs.
+    QList<Reply> reads;
     QMap<uint32_t, QByteArray> rteRecords;
     QList<int> timeouts;
 
 private:
     QByteArray lastCommand;
+    bool responsePending = false;
 };
 
 class FakeEnvironment : public DeviceEnvironment {
