@@ -63,6 +63,12 @@ int indexStarting(const QStringList& lines, const QString& start, int from = 0) 
     return ::testing::AssertionSuccess();
 }
 
+QString loadLine(const ToolRun& tool, const char* variant) {
+    return QString(
+               "[Info] Load image  filePath:  \"%1/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_%2.bin\"")
+        .arg(tool.appDir(), variant);
+}
+
 class FirmwareOverHid : public ::testing::Test {
 protected:
     bool startDevice(QStringList options) {
@@ -83,8 +89,9 @@ TEST_F(FirmwareOverHid, LoadsSeesTheDeviceLeaveAndReturnThenRunsTheCommandsOnThe
     ASSERT_TRUE(startDevice({}));
     const ToolResult result = runTool({"-u", "", "-f", "tv5100,1", "-r", "query-rte"});
     ASSERT_TRUE(result.finished) << result.output.toStdString();
-    EXPECT_TRUE(inOrder(result, {kRomVersion, "[Info] Load Image.", kWaitDisconnect, kWaitReconnect,
-                                 kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    EXPECT_TRUE(inOrder(
+        result, {kRomVersion, loadLine(tool, "signed"), "[Info] Load Image.", kWaitDisconnect,
+                 kWaitReconnect, kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
     const QStringList lines = outputLines(result);
     // Attempt 1 reports the ROM, attempt 2 the firmware; the command reports it once more.
     EXPECT_EQ(countStarting(lines, kRomVersion), 3) << result.output.toStdString();
@@ -106,11 +113,11 @@ TEST_F(FirmwareOverHid, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
 
 TEST_F(FirmwareOverHid, FirmwareThatNeverAnswersIsLoadedThreeTimesThenTheCommandsRunOnTheRom) {
     ASSERT_TRUE(startDevice({"--firmware-fails"}));
-    const ToolResult result = runTool({"-u", "", "-f", "tv5100,1", "-r", "query-rte"});
+    const ToolResult result = runTool({"-u", "", "-f", "TV5200,0", "-r", "query-rte"});
     ASSERT_TRUE(result.finished) << result.output.toStdString();
-    EXPECT_TRUE(
-        inOrder(result, {kWaitDisconnect, kWaitReconnect, kWaitDisconnect, kWaitReconnect,
-                         kWaitDisconnect, kWaitReconnect, kGiveUp, kCommands, kRomVersion}));
+    EXPECT_TRUE(inOrder(result, {loadLine(tool, "unsigned"), kWaitDisconnect, kWaitReconnect,
+                                 kWaitDisconnect, kWaitReconnect, kWaitDisconnect, kWaitReconnect,
+                                 kGiveUp, kCommands, kRomVersion}));
     const QStringList lines = outputLines(result);
     EXPECT_EQ(countStarting(lines, kWaitDisconnect), 3) << result.output.toStdString();
     EXPECT_EQ(countStarting(lines, kLoaded), 0);
@@ -148,7 +155,7 @@ TEST_F(FirmwareOverHid, LoadBlfwCommandLoadsTheSeriesFirmware) {
     ASSERT_TRUE(startDevice({}));
     const ToolResult result = runTool({"-u", "", "-r", "load-blfw tv5200evk 1"});
     ASSERT_TRUE(result.finished) << result.output.toStdString();
-    EXPECT_TRUE(inOrder(result, {kCommands, "[Info] Load Image."}));
+    EXPECT_TRUE(inOrder(result, {kCommands, loadLine(tool, "signed"), "[Info] Load Image."}));
     EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 0) << result.output.toStdString();
 }
 
