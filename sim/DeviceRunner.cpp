@@ -137,6 +137,10 @@ void DeviceRunner::handlePacket(const std::vector<uint8_t>& payload) {
                 device.abortTransfer();
                 leave(Outcome::After::Reset);
                 return;
+            case FaultKind::Hangup:
+                device.abortTransfer();
+                link.hangup();
+                return;
             default:
                 break;
         }
@@ -170,11 +174,6 @@ void DeviceRunner::handlePacket(const std::vector<uint8_t>& payload) {
     }
     if (!completed) {
         device.abortTransfer();
-    }
-    if (const Fault* f = faults.hostPacketFault(hostPackets)) {
-        if (f->kind == FaultKind::Hangup) {
-            link.hangup();
-        }
     }
     if (o.after != Outcome::After::Nothing) {
         leave(o.after);

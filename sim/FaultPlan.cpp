@@ -161,7 +161,7 @@ std::string FaultPlan::syntaxHelp() {
            "    no-ack         send nothing (host result 9)\n"
            "    half-ack       UART: send only 5A (host result 10); HID: like no-ack\n"
            "    vanish         leave the bus without acknowledging (UART 9, HID 16)\n"
-           "    hangup         UART: answer, then hang the line up (host's next write: 6)\n"
+           "    hangup         UART: hang up instead of acknowledging (host 9, its next write 6)\n"
            "  counted over device packets sent (responses and read data):\n"
            "    bad-crc        UART: wrong CRC (host result 1)\n"
            "    bad-tag        second byte 0x5B instead of A5 (UART result 11)\n"

@@ -18,7 +18,7 @@ enum class FaultKind {
     NoAck,        // no acknowledgement at all
     HalfAck,      // UART: only the 0x5A of the acknowledgement
     Vanish,       // leave the bus on receiving the packet, without acknowledging it
-    Hangup,       // UART: answer, then hang the line up so the host's next write fails
+    Hangup,       // UART: hang the line up instead of acknowledging; the host's writes then fail
     // Counted over device packets sent (responses and read data).
     BadCrc,       // UART: CRC off by one
     BadTag,       // second byte 0x5B instead of 0xA5

@@ -106,43 +106,57 @@ bool UartLink::readMore(int timeoutMs) {
     return true;
 }
 
+void UartLink::consume(size_t count) {
+    head += count;
+    if (head >= rx.size()) {
+        rx.clear();
+        head = 0;
+    } else if (head > 65536) {
+        // Compact now and then instead of shifting the buffer for every byte taken.
+        rx.erase(rx.begin(), rx.begin() + long(head));
+        head = 0;
+    }
+}
+
 HostFrame UartLink::receive(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         // Resynchronise on the start byte; anything before it is line noise.
-        size_t start = 0;
-        while (start < rx.size() && rx[start] != Framing::kStartByte) {
-            ++start;
+        size_t skip = 0;
+        while (head + skip < rx.size() && rx[head + skip] != Framing::kStartByte) {
+            ++skip;
         }
-        rx.erase(rx.begin(), rx.begin() + start);
-        if (rx.size() >= 2) {
-            const uint8_t second = rx[1];
+        consume(skip);
+        const uint8_t* frame = rx.data() + head;
+        const size_t available = rx.size() - head;
+        if (available >= 2) {
+            const uint8_t second = frame[1];
             if (second == Framing::kResponseOk || second == Framing::kResponseCrcError) {
                 HostFrame f;
                 f.type = HostFrame::Type::Response;
                 f.code = second;
-                rx.erase(rx.begin(), rx.begin() + 2);
+                consume(2);
                 pace(2);
                 return f;
             }
             if (second != Framing::kPacketTag) {
-                rx.erase(rx.begin());
+                consume(1);
                 continue;
             }
-            if (rx.size() >= 4) {
-                const size_t n = size_t(rx[2]) | size_t(rx[3]) << 8;
+            if (available >= 4) {
+                const size_t n = size_t(frame[2]) | size_t(frame[3]) << 8;
                 const size_t total = 4 + n + 2;
-                if (rx.size() >= total) {
-                    const uint16_t crc = Crc16Xmodem::compute(rx.data(), 4 + n);
-                    const uint16_t got = uint16_t(rx[4 + n] | rx[5 + n] << 8);
+                if (available >= total) {
+                    const uint16_t crc = Crc16Xmodem::compute(frame, 4 + n);
+                    const uint16_t got = uint16_t(frame[4 + n] | frame[5 + n] << 8);
                     HostFrame f;
                     if (crc == got) {
                         f.type = HostFrame::Type::Packet;
-                        f.payload.assign(rx.begin() + 4, rx.begin() + 4 + long(n));
+                        f.payload.assign(frame + 4, frame + 4 + n);
                     } else {
                         f.type = HostFrame::Type::Malformed;
                     }
-                    rx.erase(rx.begin(), rx.begin() + long(total));
+                    consume(total);
                     pace(total);
                     // Output the host never read belongs to an exchange it has given up.
                     tcflush(slave, TCIFLUSH);
@@ -151,7 +165,8 @@ HostFrame UartLink::receive(int timeoutMs) {
             }
             // Inside a packet: wait for the rest with the inter-byte bound.
             if (!readMore(kInterByteMs)) {
-                rx.erase(rx.begin());
+                // Everything buffered came before the stall: the broken frame and its remains.
+                consume(rx.size() - head);
                 if (remainingMs(deadline) == 0) {
                     return HostFrame{};
                 }
@@ -246,6 +261,7 @@ void UartLink::leaveBus(int ms, const std::atomic<bool>& stop) {
     while (!stop && (ms < 0 || remainingMs(deadline) > 0)) {
         readMore(ms < 0 ? 100 : std::min(100, remainingMs(deadline)));
         rx.clear();
+        head = 0;
     }
     tcflush(slave, TCIFLUSH);
 }
@@ -254,6 +270,13 @@ void UartLink::hangup() {
     // Every open descriptor of the slave, the host's included, is hung up; writes on them fail.
     ioctl(slave, TIOCVHANGUP);
     reopenSlave();
+    // Whatever the host wrote before the hang-up never reached the device.
+    uint8_t sink[4096];
+    while (::read(master, sink, sizeof sink) > 0) {
+    }
+    rx.clear();
+    head = 0;
+    tcflush(slave, TCIOFLUSH);
 }
 
 }  // namespace Sim

@@ -32,6 +32,7 @@ public:
 
 private:
     bool readMore(int timeoutMs);
+    void consume(size_t count);
     void writeAll(const std::vector<uint8_t>& bytes);
     void pace(size_t bytes) const;
     bool reopenSlave();
@@ -40,7 +41,8 @@ private:
     int master = -1;
     int slave = -1;
     std::string slaveName;
-    std::vector<uint8_t> rx;
+    std::vector<uint8_t> rx;  // bytes from the host; rx[head] is the first not yet parsed
+    size_t head = 0;
 };
 
 }  // namespace Sim
