@@ -217,6 +217,9 @@ bool DeviceRunner::sendDevicePacket(const std::vector<uint8_t>& payload) {
     if (options.verbose) {
         std::fprintf(stderr, "romsim: device packet %u: %s\n", devicePackets, hex(payload).c_str());
     }
+    if (f && f->kind == FaultKind::VanishAfter) {
+        link.closeInput();
+    }
     link.sendPacket(payload, damage, garbage);
     if (f && f->kind == FaultKind::VanishAfter) {
         leave(Outcome::After::Reset);

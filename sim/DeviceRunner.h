@@ -35,6 +35,9 @@ public:
     // Off the bus for ms milliseconds (negative: until stop is set), then back.
     virtual void leaveBus(int ms, const std::atomic<bool>& stop) = 0;
     virtual void hangup() {}
+    // The next packet is the last before leaving the bus: nothing the host sends after it
+    // may reach the device.
+    virtual void closeInput() {}
     // Largest device packet payload the carrier can deliver.
     virtual size_t maxPayload() const = 0;
 };

@@ -142,6 +142,18 @@ public:
         present = true;
     }
 
+    // The host's answer to the last report then fails to write, as on a device that is gone.
+    void closeInput() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            present = false;
+        }
+        takeOver();
+        if (current >= 0) {
+            ::shutdown(current, SHUT_RD);
+        }
+    }
+
     size_t maxPayload() const override {
         return std::min<size_t>(Framing::kHidMaxPayload, reportLength - 4);
     }
