@@ -2,6 +2,8 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
 
 namespace RomCmd {
 namespace Test {
@@ -96,6 +98,9 @@ QStringList FakeEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
 
 void FakeEnvironment::sleepMs(unsigned long milliseconds) const {
     sleeps.push_back(milliseconds);
+    if (realSleepCapMs > 0) {
+        QThread::msleep(std::min(milliseconds, realSleepCapMs));
+    }
 }
 
 std::unique_ptr<QCommandLineParser> makeParser(const QStringList& arguments) {

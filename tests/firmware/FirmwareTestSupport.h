@@ -33,7 +33,7 @@ public:
     QString dump() const;
 };
 
-// Presence answers come from a script; sleeps are recorded, never slept.
+// Presence answers come from a script; sleeps are recorded and slept at most realSleepCapMs.
 class FakeEnvironment : public DeviceEnvironment {
 public:
     QList<SerialPortEntry> serialPorts() const override;
@@ -44,6 +44,7 @@ public:
     std::function<bool(int call)> present = [](int) { return true; };
     SerialPortEntry port{"ttyFAKE0", "/dev/ttyFAKE0"};
     QString usbPath = "fakehid0";
+    unsigned long realSleepCapMs = 0;
 
     mutable int listings = 0;
     mutable std::vector<unsigned long> sleeps;
