@@ -59,6 +59,18 @@ const char kUsage[] =
     "  --fault SPEC           inject a fault (repeatable; syntax below)\n"
     "  --verbose              log every packet to standard error\n"
     "  --help                 show this text\n"
+    "\n"
+    "Memory map JSON (default: RAM 0 at 0x20000000 256 KiB, flash 1 at 0x08000000 2 MiB,\n"
+    "OTP 0x20000 of 64 words):\n"
+    "  {\"memories\": [{\"id\": 1, \"kind\": \"flash\", \"start\": \"0x08000000\",\n"
+    "    \"unitShift\": 12, \"unitCount\": 512, \"pageSize\": 256, \"sectorSize\": 4096,\n"
+    "    \"blockSize\": 65536}, ...]}\n"
+    "  kind is ram, flash or otp; memoryType is optional; numbers may be \"0x\" texts.\n"
+    "\n"
+    "Load image (data of load-image packets): 32-byte little-endian header, then the data:\n"
+    "  0 magic \"TVIM\", 4 totalSize (header + data), 8 loadMemory (a RAM), 12 loadAddress,\n"
+    "  16 entry, 20 flags (bit 0: boot-loader firmware), 24 dataCrc (CRC-16/XMODEM of the\n"
+    "  data, low 16 bits), 28 reserved 0.\n"
     "\n";
 
 bool parseU32(const std::string& text, uint32_t* out) {

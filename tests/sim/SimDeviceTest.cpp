@@ -504,6 +504,83 @@ TEST(SimDeviceFuzz, RandomPayloadsNeverBreakTheDevice) {
     EXPECT_EQ(statusOf(send(device, command(1, 0, {0}))), 0u);
 }
 
+struct MapCase {
+    const char* name;
+    const char* json;
+    bool valid;
+    const char* errorPart;
+};
+
+class MemoryMapTest : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(MemoryMapTest, ParsesOrExplains) {
+    std::vector<Sim::MemorySpec> map = Sim::defaultMemoryMap();
+    std::string error;
+    ASSERT_EQ(Sim::parseMemoryMap(GetParam().json, &map, &error), GetParam().valid) << error;
+    if (!GetParam().valid) {
+        EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
+        EXPECT_EQ(map.size(), 3u) << "a rejected map must leave the old one in place";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Maps, MemoryMapTest,
+    ::testing::Values(
+        MapCase{
+            "Valid",
+            R"({"memories":[{"id":0,"kind":"ram","start":"0x10000000","unitShift":10,"unitCount":4},
+                   {"id":"0x2","kind":"flash","start":0,"unitShift":12,"unitCount":2,"sectorSize":4096}]})",
+            true, ""},
+        MapCase{"NotJson", "{", false, "JSON"},
+        MapCase{"NoMemories", R"({"memories":[]})", false, "memories"},
+        MapCase{"UnknownKind",
+                R"({"memories":[{"id":0,"kind":"rom","start":0,"unitShift":0,"unitCount":1}]})",
+                false, "kind"},
+        MapCase{"MissingStart",
+                R"({"memories":[{"id":0,"kind":"ram","unitShift":0,"unitCount":1}]})", false,
+                "start"},
+        MapCase{"NegativeId",
+                R"({"memories":[{"id":-1,"kind":"ram","start":0,"unitShift":0,"unitCount":1}]})",
+                false, "id"},
+        MapCase{"TooLarge",
+                R"({"memories":[{"id":0,"kind":"ram","start":0,"unitShift":20,"unitCount":512}]})",
+                false, "256 MiB"},
+        MapCase{
+            "PastFourGiB",
+            R"({"memories":[{"id":0,"kind":"ram","start":"0xFFFFFF00","unitShift":10,"unitCount":1}]})",
+            false, "4 GiB"},
+        MapCase{"FlashWithoutSector",
+                R"({"memories":[{"id":0,"kind":"flash","start":0,"unitShift":12,"unitCount":1}]})",
+                false, "sector"},
+        MapCase{
+            "DuplicateId",
+            R"({"memories":[{"id":0,"kind":"ram","start":0,"unitShift":2,"unitCount":1},{"id":0,"kind":"otp","start":0,"unitShift":2,"unitCount":1}]})",
+            false, "duplicate"}),
+    [](const ::testing::TestParamInfo<MapCase>& info) { return std::string(info.param.name); });
+
+TEST(SimDeviceFlow, ACustomMapIsServed) {
+    DeviceConfig config;
+    std::string error;
+    ASSERT_TRUE(Sim::parseMemoryMap(
+        R"({"memories":[{"id":7,"kind":"ram","start":"0x10000000","unitShift":10,"unitCount":4}]})",
+        &config.memories, &error))
+        << error;
+    SimDevice device(config);
+    auto r = send(device, command(1, 0, {4, 7}));
+    EXPECT_EQ(hexOf(std::vector<uint8_t>(r.begin() + 8, r.begin() + 24)),
+              "010a00000700000000000010ff0f0010");
+    EXPECT_EQ(statusOf(send(device, command(1, 0, {4, 0}))), 1001011u);
+    EXPECT_EQ(hexOf(readAll(device, 7, 0x10000ffc, 4)), "00000000");
+}
+
+TEST(SimDeviceFlow, FirmwareRunningFromTheStart) {
+    DeviceConfig config;
+    config.firmwareRunning = true;
+    config.firmwareVersion = 0x66020000;
+    SimDevice device(config);
+    EXPECT_EQ(le32(send(device, command(1, 0, {0})), 8), 0x66020000u);
+}
+
 }  // namespace
 }  // namespace Test
 }  // namespace RomCmd

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <random>
@@ -400,6 +401,43 @@ TEST(SimProcessTest, StartFailsWithinTheBoundOnBadOptionsAndLinkPointsAtThePty) 
     sim.stop();
     EXPECT_FALSE(QFileInfo::exists(link));
 }
+
+struct OptionCase {
+    const char* name;
+    QStringList args;
+    int exitCode;
+    const char* text;  // expected in the merged output
+};
+
+class RomsimOptionTest : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(RomsimOptionTest, BadOptionsAreNamedAndHelpDescribesEverything) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(SimProcess::romsimPath(), GetParam().args);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), GetParam().exitCode);
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    EXPECT_TRUE(output.contains(QLatin1String(GetParam().text))) << output.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RomsimOptionTest,
+    ::testing::Values(
+        OptionCase{"HelpOptions", {"--help"}, 0, "--memory-map FILE"},
+        OptionCase{"HelpFaults", {"--help"}, 0, "status=C:S"},
+        OptionCase{"HelpMap", {"--help"}, 0, "\"memories\""},
+        OptionCase{"HelpImage", {"--help"}, 0, "magic \"TVIM\""},
+        OptionCase{"Unknown", {"--bogus"}, 2, "unknown option \"--bogus\""},
+        OptionCase{"MissingValue", {"--baud"}, 2, "--baud needs"},
+        OptionCase{"BaudNotNumber", {"--baud", "fast"}, 2, "--baud needs"},
+        OptionCase{"DevicesWithoutSocket", {"--devices", "2"}, 2, "--devices needs --hid-socket"},
+        OptionCase{"TooManyDevices", {"--devices", "17"}, 2, "--devices needs"},
+        OptionCase{"BadFault", {"--fault", "nak@x"}, 2, "nak@x"},
+        OptionCase{"MissingMap", {"--memory-map", "/nonexistent.json"}, 2, "/nonexistent.json"},
+        OptionCase{"LifeCycleTooBig", {"--life-cycle", "0x100"}, 2, "--life-cycle needs"},
+        OptionCase{"PacketTooSmall", {"--read-packet-size", "4"}, 2, "--read-packet-size needs"}),
+    [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace Test
