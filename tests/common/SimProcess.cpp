@@ -1,6 +1,7 @@
 #include "tests/common/SimProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 
 namespace RomCmd {
 namespace Test {
@@ -66,6 +67,24 @@ void SimProcess::stop() {
         process.reset();
     }
     pty.clear();
+}
+
+bool SimProcess::stopCleanly(QString* log) {
+    if (!process) {
+        return false;
+    }
+    bool clean = false;
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        clean = process->waitForFinished(kStopBoundMs) &&
+                process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+    }
+    stop();
+    if (log) {
+        QFile err(dir.filePath(QStringLiteral("romsim.stderr")));
+        *log = err.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(err.readAll()) : QString();
+    }
+    return clean;
 }
 
 QProcessEnvironment SimProcess::hidEnvironment() const {

@@ -20,6 +20,9 @@ public:
     // socket of its own. False when it did not print its pty path within the bound.
     bool start(const QStringList& arguments = {}, bool withHid = false, int timeoutMs = 10000);
     void stop();
+    // Stops the device and reports whether it ended normally with status 0 (a sanitizer
+    // finding or a crash inside the device shows here); its standard error goes to *log.
+    bool stopCleanly(QString* log = nullptr);
 
     QString ptyPath() const { return pty; }
     QString hidSocketPath() const { return socket; }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdlib>
+#include <random>
 
 #include "romcmd/RomCmd.h"
 #include "sim/ImageFormat.h"
@@ -158,6 +159,8 @@ TEST_P(HidFaultTest, HostSeesTheTransportResultAndTheDeviceRecovers) {
     EXPECT_EQ(again.write, 0);
     EXPECT_EQ(again.read, 0);
     EXPECT_EQ(hexOf(again.response), "0100000000000000fe070000");
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -209,6 +212,8 @@ TEST(HidSim, DevicesKeepSeparateState) {
         EXPECT_EQ(hexOf(std::vector<uint8_t>(buffer + 4, buffer + length)),
                   io == first.get() ? "cafef00d" : "00000000");
     }
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 QString writeImage(const QTemporaryDir& dir, const std::vector<uint8_t>& data, uint32_t flags) {
@@ -273,6 +278,8 @@ TEST(HidSimEngine, CommandsThroughTheEngine) {
     });
     EXPECT_EQ(again.queryRte(0, 0), 0);
     EXPECT_EQ(version, 'F');
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 TEST(HidSimEngine, NeverReturnKeepsTheDeviceOffTheBus) {
@@ -302,6 +309,40 @@ TEST(HidSimTool, PreloadedShimShowsTheDeviceToTheUnmodifiedTool) {
     EXPECT_TRUE(r.output.contains(QStringLiteral("tarvosim:0"))) << r.output.toStdString();
     EXPECT_FALSE(r.output.contains(QStringLiteral("Run command failed!")))
         << r.output.toStdString();
+}
+
+TEST(HidSim, RandomReportsNeitherCrashNorWedgeTheDevice) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({}, true));
+    useSocket(sim);
+    hid_device* dev = hid_open_path("tarvosim:0");
+    ASSERT_NE(dev, nullptr);
+    std::mt19937 rng(777);
+    unsigned char report[1024];
+    for (int i = 0; i < 3000; ++i) {
+        const size_t length = 1 + rng() % 1024;
+        for (size_t k = 0; k < length; ++k) {
+            report[k] = uint8_t(rng());
+        }
+        // Mostly well-formed report IDs and tags, so the packet checks are reached.
+        if (rng() % 4) {
+            report[0] = 1;
+            report[1] = rng() % 2 ? 0xA5 : uint8_t(0xA0 + rng() % 4);
+        }
+        ASSERT_EQ(hid_write(dev, report, length), int(length));
+        while (hid_read_timeout(dev, report, sizeof report, 0) > 0) {
+        }
+    }
+    hid_close(dev);
+    ASSERT_TRUE(waitForDevices(1, 5000)) << "a random reset must bring the device back";
+    auto io = openHid("tarvosim:0", 3000);
+    Exchange e;
+    for (int attempt = 0; attempt < 3 && e.read != 0; ++attempt) {
+        e = roundTrip(*io, command(1, 0, {0}));
+    }
+    EXPECT_EQ(e.read, 0);
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 }  // namespace

@@ -92,9 +92,9 @@ TEST_P(UartFaultTest, HostSeesTheTransportResultAndTheDeviceRecovers) {
     const Exchange again = roundTrip(*io, command(1, 0, {5}));
     EXPECT_EQ(again.write, 0);
     EXPECT_EQ(again.read, 0);
-    EXPECT_EQ(hexOf(again.response),
-              "010000000000000"
-              "0fe070000");
+    EXPECT_EQ(hexOf(again.response), "0100000000000000fe070000");
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -218,6 +218,8 @@ TEST(UartSimEngine, EveryCommandThroughTheEngine) {
     EXPECT_EQ(engine.loadImage(writeImage(dir, data, 0)), 0);
     EXPECT_EQ(hexOf(readViaEngine(engine, 0, 0x20001000, 1100, &result)), hexOf(data));
     EXPECT_EQ(engine.resetDevice(0), 0);
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 TEST(UartSimEngine, StateOutlivesTheHostsConnection) {
@@ -367,6 +369,8 @@ TEST(UartSim, RandomBytesNeitherCrashNorWedgeTheDevice) {
     }
     EXPECT_EQ(e.read, 0);
     EXPECT_EQ(responseStatus(Sim::Outcome{0xA1, true, e.response}), 0u);
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
 }
 
 TEST(UartSim, BaudRatePacesTheLine) {
