@@ -20,7 +20,7 @@ namespace RomCmd {
 namespace Test {
 namespace {
 
-constexpr int kShortTimeoutMs = 400;
+constexpr int kShortTimeoutMs = 1000;
 
 // Points this process's shim at the running device.
 void useSocket(const SimProcess& sim) {

@@ -21,7 +21,7 @@ namespace RomCmd {
 namespace Test {
 namespace {
 
-constexpr int kShortTimeoutMs = 400;
+constexpr int kShortTimeoutMs = 1000;
 
 std::unique_ptr<SerialIO> openSerial(const QString& path, int timeoutMs = kShortTimeoutMs) {
     SerialPortInfo info;
