@@ -406,6 +406,29 @@ TEST(SimProcessTest, StartFailsWithinTheBoundOnBadOptionsAndLinkPointsAtThePty) 
     EXPECT_FALSE(QFileInfo::exists(link));
 }
 
+TEST(UartSimEngine, DeviceLeavingInTheMiddleOfAWrite) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--fault", "vanish@3", "--leave-ms", "300"}));
+    SerialPortInfo info;
+    info.portName = sim.ptyPath();
+    {
+        RomCmd engine(QVariant::fromValue(info), 1);
+        engine.setCommandTimeout(kShortTimeoutMs);
+        std::vector<uint8_t> data(1500, 0x42);
+        int writes = 0;
+        QObject::connect(&engine, &RomCmd::signalMemoryWriteProgress, [&](int, int) { ++writes; });
+        EXPECT_EQ(engine.writeMemory(0, 0x20000000, data.data(), uint32_t(data.size())), 9);
+        EXPECT_EQ(writes, 2) << "two packets were accepted before the device left";
+    }
+    QThread::msleep(500);
+    drainLine(sim.ptyPath());
+    RomCmd after(QVariant::fromValue(info), 1);
+    int result = -1;
+    // It came back as after a reset: RAM is cleared.
+    EXPECT_EQ(hexOf(readViaEngine(after, 0, 0x20000000, 8, &result)), "0000000000000000");
+    EXPECT_EQ(result, 0);
+}
+
 struct OptionCase {
     const char* name;
     QStringList args;
