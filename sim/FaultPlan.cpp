@@ -54,13 +54,13 @@ bool parseNumber(const std::string& text, uint32_t* out) {
 
 }  // namespace
 
-bool FaultPlan::add(const std::string& spec, std::string* error) {
-    std::string rest = spec;
+bool FaultPlan::add(const std::string& text, std::string* error) {
+    std::string rest = text;
     Fault f;
     const size_t at = rest.find('@');
     if (at != std::string::npos) {
         if (!parseNumber(rest.substr(at + 1), &f.nth) || f.nth == 0) {
-            *error = "fault \"" + spec + "\": @N needs a positive number";
+            *error = "fault \"" + text + "\": @N needs a positive number";
             return false;
         }
         rest.resize(at);
@@ -79,7 +79,7 @@ bool FaultPlan::add(const std::string& spec, std::string* error) {
         }
     }
     if (!kind) {
-        *error = "fault \"" + spec + "\": unknown fault name \"" + rest + "\"";
+        *error = "fault \"" + text + "\": unknown fault name \"" + rest + "\"";
         return false;
     }
     f.kind = kind->kind;
@@ -89,7 +89,7 @@ bool FaultPlan::add(const std::string& spec, std::string* error) {
         uint32_t code = 0;
         if (colon == std::string::npos || !parseNumber(value.substr(0, colon), &code) ||
             code > 255 || !parseNumber(value.substr(colon + 1), &f.value)) {
-            *error = "fault \"" + spec + "\": status needs =CODE:STATUS";
+            *error = "fault \"" + text + "\": status needs =CODE:STATUS";
             return false;
         }
         f.code = uint8_t(code);
@@ -97,12 +97,12 @@ bool FaultPlan::add(const std::string& spec, std::string* error) {
         const bool takesValue = f.kind == FaultKind::Abort || f.kind == FaultKind::Garbage ||
                                 f.kind == FaultKind::ExtraData;
         if (!takesValue || !parseNumber(value, &f.value)) {
-            *error = "fault \"" + spec +
+            *error = "fault \"" + text +
                      "\": " + (takesValue ? "value is not a number" : "this fault takes no value");
             return false;
         }
         if ((f.kind == FaultKind::Garbage || f.kind == FaultKind::ExtraData) && f.value > 4096) {
-            *error = "fault \"" + spec + "\": value above 4096";
+            *error = "fault \"" + text + "\": value above 4096";
             return false;
         }
     }

@@ -47,7 +47,7 @@ struct Fault {
 class FaultPlan {
 public:
     // Adds one fault; on a syntax error returns false with a message in *error.
-    bool add(const std::string& spec, std::string* error);
+    bool add(const std::string& text, std::string* error);
 
     // The first fault of these kinds that hits event number n, or nullptr.
     const Fault* hostPacketFault(uint32_t n) const;

@@ -40,7 +40,7 @@ bool readNumber(const QJsonObject& o, const char* key, bool required, uint32_t* 
 
 }  // namespace
 
-bool parseMemoryMap(const std::string& json, std::vector<MemorySpec>* map, std::string* error) {
+bool parseMemoryMap(const std::string& json, std::vector<MemoryLayout>* map, std::string* error) {
     QJsonParseError parseError;
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray(json.data(), int(json.size())), &parseError);
@@ -53,11 +53,11 @@ bool parseMemoryMap(const std::string& json, std::vector<MemorySpec>* map, std::
         *error = "expected an object with a non-empty \"memories\" array";
         return false;
     }
-    std::vector<MemorySpec> result;
+    std::vector<MemoryLayout> result;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject o = list.at(i).toObject();
         const std::string where = "memory " + std::to_string(i) + ": ";
-        MemorySpec m;
+        MemoryLayout m;
         const QString kind = o.value(QLatin1String("kind")).toString();
         if (kind == QLatin1String("ram")) {
             m.kind = MemoryKind::Ram;
@@ -99,7 +99,7 @@ bool parseMemoryMap(const std::string& json, std::vector<MemorySpec>* map, std::
             *error = where + "a flash memory needs a sector size that divides its size";
             return false;
         }
-        for (const MemorySpec& other : result) {
+        for (const MemoryLayout& other : result) {
             if (other.id == m.id) {
                 *error = where + "duplicate id";
                 return false;

@@ -56,7 +56,7 @@ const char kUsage[] =
     "  --firmware-fails       after a firmware image the device returns still running the ROM\n"
     "  --never-return         after leaving the bus the device never comes back\n"
     "  --firmware-running     start already running the firmware\n"
-    "  --fault SPEC           inject a fault (repeatable; syntax below)\n"
+    "  --fault FAULT           inject a fault (repeatable; syntax below)\n"
     "  --verbose              log every packet to standard error\n"
     "  --help                 show this text\n"
     "\n"

@@ -43,8 +43,8 @@ uint32_t param(const uint8_t* p, int index) {
 
 }  // namespace
 
-std::vector<MemorySpec> defaultMemoryMap() {
-    MemorySpec ram;
+std::vector<MemoryLayout> defaultMemoryMap() {
+    MemoryLayout ram;
     ram.id = 0;
     ram.kind = MemoryKind::Ram;
     ram.memoryType = 1;
@@ -52,7 +52,7 @@ std::vector<MemorySpec> defaultMemoryMap() {
     ram.unitCount = 256;
     ram.start = 0x20000000;
 
-    MemorySpec flash;
+    MemoryLayout flash;
     flash.id = 1;
     flash.kind = MemoryKind::Flash;
     flash.memoryType = 8;
@@ -63,7 +63,7 @@ std::vector<MemorySpec> defaultMemoryMap() {
     flash.sectorSize = 4096;
     flash.blockSize = 65536;
 
-    MemorySpec otp;
+    MemoryLayout otp;
     otp.id = kOtpId;
     otp.kind = MemoryKind::Otp;
     otp.memoryType = 2;
@@ -75,10 +75,10 @@ std::vector<MemorySpec> defaultMemoryMap() {
 
 SimDevice::SimDevice(DeviceConfig cfg) : config(std::move(cfg)) {
     runningFirmware = config.firmwareRunning;
-    for (const MemorySpec& spec : config.memories) {
+    for (const MemoryLayout& layout : config.memories) {
         Memory m;
-        m.spec = spec;
-        m.data.assign(size_t(spec.size()), spec.kind == MemoryKind::Flash ? 0xFF : 0x00);
+        m.layout = layout;
+        m.data.assign(size_t(layout.size()), layout.kind == MemoryKind::Flash ? 0xFF : 0x00);
         memories.push_back(std::move(m));
     }
 }
@@ -89,7 +89,7 @@ uint32_t SimDevice::currentRomVersion() const {
 
 SimDevice::Memory* SimDevice::findMemory(uint32_t id) {
     for (Memory& m : memories) {
-        if (m.spec.id == id) {
+        if (m.layout.id == id) {
             return &m;
         }
     }
@@ -101,7 +101,7 @@ const SimDevice::Memory* SimDevice::findMemory(uint32_t id) const {
 }
 
 uint32_t SimDevice::checkRange(const Memory& m, uint32_t address, uint32_t length) const {
-    if (address < m.spec.start || uint64_t(address - m.spec.start) + length > m.data.size()) {
+    if (address < m.layout.start || uint64_t(address - m.layout.start) + length > m.data.size()) {
         return StatusInvalidMemoryRange;
     }
     return StatusSuccess;
@@ -113,7 +113,7 @@ bool SimDevice::peek(uint32_t memoryId, uint32_t address, uint32_t length,
     if (!m || checkRange(*m, address, length) != StatusSuccess) {
         return false;
     }
-    auto begin = m->data.begin() + (address - m->spec.start);
+    auto begin = m->data.begin() + (address - m->layout.start);
     out->assign(begin, begin + length);
     return true;
 }
@@ -151,7 +151,7 @@ void SimDevice::returnToBus(Outcome::After reason) {
     runningFirmware = false;
     for (Memory& m : memories) {
         m.configured = false;
-        if (m.spec.kind == MemoryKind::Ram) {
+        if (m.layout.kind == MemoryKind::Ram) {
             std::fill(m.data.begin(), m.data.end(), 0);
         }
     }
@@ -258,7 +258,7 @@ Outcome SimDevice::queryRte(const uint8_t* p, size_t n) {
             if (!m) {
                 return finish(kCmdQueryRte, StatusInvalidMemoryId);
             }
-            const MemorySpec& s = m->spec;
+            const MemoryLayout& s = m->layout;
             data.insert(data.end(), {s.memoryType, s.unitShift, 0, 0});
             appendLe32(&data, s.id);
             appendLe32(&data, s.start);
@@ -314,14 +314,14 @@ Outcome SimDevice::configMemory(const uint8_t* p, size_t n) {
     if (!m) {
         return finish(kCmdConfigMemory, StatusInvalidMemoryId);
     }
-    if (m->spec.kind != MemoryKind::Flash) {
+    if (m->layout.kind != MemoryKind::Flash) {
         return finish(kCmdConfigMemory, StatusSuccess);
     }
     // The configuration block is read from RAM.
     const uint32_t block = param(p, 1);
     const Memory* ram = nullptr;
     for (const Memory& candidate : memories) {
-        if (candidate.spec.kind == MemoryKind::Ram && checkRange(candidate, block, 4) == 0) {
+        if (candidate.layout.kind == MemoryKind::Ram && checkRange(candidate, block, 4) == 0) {
             ram = &candidate;
         }
     }
@@ -336,10 +336,10 @@ Outcome SimDevice::configMemory(const uint8_t* p, size_t n) {
 }
 
 uint32_t SimDevice::storeBytes(Memory& m, uint32_t address, const uint8_t* data, size_t length) {
-    uint8_t* target = m.data.data() + (address - m.spec.start);
-    if (m.spec.kind != MemoryKind::Ram) {
+    uint8_t* target = m.data.data() + (address - m.layout.start);
+    if (m.layout.kind != MemoryKind::Ram) {
         // Flash programs only erased bytes; OTP words are written once.
-        const uint8_t blank = m.spec.kind == MemoryKind::Flash ? 0xFF : 0x00;
+        const uint8_t blank = m.layout.kind == MemoryKind::Flash ? 0xFF : 0x00;
         for (size_t i = 0; i < length; ++i) {
             if (target[i] != blank) {
                 return StatusProgramFailed;
@@ -371,10 +371,10 @@ Outcome SimDevice::writeFirst(const uint8_t* p, size_t n) {
     if (uint32_t s = checkRange(*m, address, length)) {
         return finish(kCmdWrite, s, failAck);
     }
-    if (m->spec.kind == MemoryKind::Flash && !m->configured) {
+    if (m->layout.kind == MemoryKind::Flash && !m->configured) {
         return finish(kCmdWrite, StatusWriteBeforeConfig, failAck);
     }
-    if (m->spec.kind == MemoryKind::Otp && (address % 4 || length % 4)) {
+    if (m->layout.kind == MemoryKind::Otp && (address % 4 || length % 4)) {
         return finish(kCmdWrite, StatusUnaligned, failAck);
     }
     if (uint32_t s = storeBytes(*m, address, p + 16, inFirst)) {
@@ -384,7 +384,7 @@ Outcome SimDevice::writeFirst(const uint8_t* p, size_t n) {
         return finish(kCmdWrite, StatusSuccess);
     }
     transfer = Transfer::Write;
-    xferMemory = m->spec.id;
+    xferMemory = m->layout.id;
     xferAddress = address + uint32_t(inFirst);
     xferRemaining = length - uint32_t(inFirst);
     return Outcome{};
@@ -426,13 +426,13 @@ Outcome SimDevice::readMemory(const uint8_t* p, size_t n) {
     if (secure()) {
         return finish(kCmdRead, StatusReadDisallowed);
     }
-    if (m->spec.kind == MemoryKind::Otp && (address % 4 || length % 4)) {
+    if (m->layout.kind == MemoryKind::Otp && (address % 4 || length % 4)) {
         return finish(kCmdRead, StatusUnaligned);
     }
     Outcome o = finish(kCmdRead, StatusSuccess);
     if (length > 0) {
         transfer = Transfer::Read;
-        xferMemory = m->spec.id;
+        xferMemory = m->layout.id;
         xferAddress = address;
         xferRemaining = length;
         o.readFollows = true;
@@ -449,7 +449,7 @@ bool SimDevice::nextReadPacket(std::vector<uint8_t>* packet, size_t maxPayload,
     const uint32_t chunk = uint32_t(std::min<size_t>(xferRemaining, maxPayload - 4));
     const bool last = chunk == xferRemaining;
     packet->assign({kCmdRead, 0, 1, 0});
-    auto begin = m->data.begin() + (xferAddress - m->spec.start);
+    auto begin = m->data.begin() + (xferAddress - m->layout.start);
     packet->insert(packet->end(), begin, begin + chunk);
     if (last) {
         packet->resize(packet->size() + extraOnLast, kReadFiller);
@@ -486,7 +486,7 @@ Outcome SimDevice::imageData(const uint8_t* p, size_t n) {
         if (good) {
             m = findMemory(h.loadMemory);
             const uint32_t dataSize = h.totalSize - uint32_t(ImageFormat::kHeaderSize);
-            good = m && m->spec.kind == MemoryKind::Ram &&
+            good = m && m->layout.kind == MemoryKind::Ram &&
                    checkRange(*m, h.loadAddress, dataSize) == StatusSuccess &&
                    checkRange(*m, h.entry, 1) == StatusSuccess;
         }
@@ -519,7 +519,7 @@ Outcome SimDevice::imageData(const uint8_t* p, size_t n) {
         return finish(kCmdLoadImage, StatusChecksumMismatch);
     }
     std::copy(imageData_.begin(), imageData_.end(),
-              m->data.begin() + (imageAddress - m->spec.start));
+              m->data.begin() + (imageAddress - m->layout.start));
     const bool firmware = imageFlags & ImageFormat::kFlagBootLoaderFirmware;
     abortTransfer();
     Outcome o = finish(kCmdLoadImage, StatusSuccess);
@@ -546,13 +546,13 @@ Outcome SimDevice::erase(const uint8_t* p, size_t n) {
     if (secure()) {
         return finish(kCmdErase, StatusWriteDisallowed);
     }
-    if (m->spec.kind != MemoryKind::Flash) {
+    if (m->layout.kind != MemoryKind::Flash) {
         return finish(kCmdErase, StatusUnsupportedMemoryCommand);
     }
     if (!m->configured) {
         return finish(kCmdErase, StatusWriteBeforeConfig);
     }
-    uint32_t address = m->spec.start;
+    uint32_t address = m->layout.start;
     uint32_t length = uint32_t(m->data.size());
     if (mode == 0) {
         address = param(p, 2);
@@ -563,12 +563,12 @@ Outcome SimDevice::erase(const uint8_t* p, size_t n) {
         if (uint32_t s = checkRange(*m, address, length)) {
             return finish(kCmdErase, s);
         }
-        const uint32_t sector = std::max<uint32_t>(m->spec.sectorSize, 1);
-        if ((address - m->spec.start) % sector || length % sector) {
+        const uint32_t sector = std::max<uint32_t>(m->layout.sectorSize, 1);
+        if ((address - m->layout.start) % sector || length % sector) {
             return finish(kCmdErase, StatusUnaligned);
         }
     }
-    auto begin = m->data.begin() + (address - m->spec.start);
+    auto begin = m->data.begin() + (address - m->layout.start);
     std::fill(begin, begin + length, 0xFF);
     return finish(kCmdErase, StatusSuccess);
 }
@@ -600,7 +600,7 @@ Outcome SimDevice::verify(const uint8_t* p, size_t n) {
     if (uint32_t s = checkRange(*m, address, length)) {
         return finish(kCmdVerify, s);
     }
-    const char* begin = reinterpret_cast<const char*>(m->data.data()) + (address - m->spec.start);
+    const char* begin = reinterpret_cast<const char*>(m->data.data()) + (address - m->layout.start);
     const QByteArray digest = QCryptographicHash::hash(QByteArray::fromRawData(begin, int(length)),
                                                        QCryptographicHash::Sha256);
     if (std::memcmp(digest.constData(), p + 24, 32) != 0) {

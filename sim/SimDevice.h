@@ -30,7 +30,7 @@ enum RomStatus : uint32_t {
 
 enum class MemoryKind { Ram, Flash, Otp };
 
-struct MemorySpec {
+struct MemoryLayout {
     uint32_t id = 0;
     MemoryKind kind = MemoryKind::Ram;
     uint8_t memoryType = 1;
@@ -45,9 +45,9 @@ struct MemorySpec {
 };
 
 // RAM 256 KiB at 0x20000000, flash 2 MiB at 0x08000000, OTP of 64 words.
-std::vector<MemorySpec> defaultMemoryMap();
+std::vector<MemoryLayout> defaultMemoryMap();
 // Reads a memory map from JSON text; on failure returns false with a message in *error.
-bool parseMemoryMap(const std::string& json, std::vector<MemorySpec>* map, std::string* error);
+bool parseMemoryMap(const std::string& json, std::vector<MemoryLayout>* map, std::string* error);
 
 struct DeviceConfig {
     uint32_t romVersion = 0x52010200;       // R1.2.0
@@ -64,7 +64,7 @@ struct DeviceConfig {
     size_t readPacketSize = 512;  // payload bytes of one read data packet, 4-byte header included
     bool firmwareFails = false;
     bool firmwareRunning = false;
-    std::vector<MemorySpec> memories = defaultMemoryMap();
+    std::vector<MemoryLayout> memories = defaultMemoryMap();
     // Command code -> status answered instead of carrying the command out.
     std::map<uint8_t, uint32_t> forcedStatus;
 };
@@ -112,7 +112,7 @@ public:
 
 private:
     struct Memory {
-        MemorySpec spec;
+        MemoryLayout layout;
         std::vector<uint8_t> data;
         bool configured = false;
     };

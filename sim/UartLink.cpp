@@ -266,8 +266,7 @@ void UartLink::leaveBus(int ms, const std::atomic<bool>& stop) {
     tcflush(slave, TCIFLUSH);
 }
 
-void UartLink::hangup()
-{
+void UartLink::hangup() {
     // Every open descriptor of the slave, the host's included, is hung up; writes on them fail.
     ioctl(slave, TIOCVHANGUP);
     reopenSlave();

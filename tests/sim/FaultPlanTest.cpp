@@ -9,15 +9,15 @@ namespace {
 using Sim::FaultKind;
 using Sim::FaultPlan;
 
-struct SpecCase {
-    const char* spec;
+struct FaultTextCase {
+    const char* text;
     bool valid;
     FaultKind kind;
     uint32_t nth;
     uint32_t value;
 };
 
-class FaultSpecTest : public ::testing::TestWithParam<SpecCase> {};
+class FaultTextTest : public ::testing::TestWithParam<FaultTextCase> {};
 
 const Sim::Fault* anyFault(const FaultPlan& plan, uint32_t n) {
     if (auto f = plan.hostPacketFault(n)) {
@@ -32,13 +32,13 @@ const Sim::Fault* anyFault(const FaultPlan& plan, uint32_t n) {
     return plan.readCommandFault(n);
 }
 
-TEST_P(FaultSpecTest, ParsesOrRejectsWithAMessage) {
-    const SpecCase& c = GetParam();
+TEST_P(FaultTextTest, ParsesOrRejectsWithAMessage) {
+    const FaultTextCase& c = GetParam();
     FaultPlan plan;
     std::string error;
-    ASSERT_EQ(plan.add(c.spec, &error), c.valid) << error;
+    ASSERT_EQ(plan.add(c.text, &error), c.valid) << error;
     if (!c.valid) {
-        EXPECT_NE(error.find(c.spec), std::string::npos) << error;
+        EXPECT_NE(error.find(c.text), std::string::npos) << error;
         EXPECT_TRUE(plan.empty());
         return;
     }
@@ -54,39 +54,39 @@ TEST_P(FaultSpecTest, ParsesOrRejectsWithAMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Specs, FaultSpecTest,
-    ::testing::Values(SpecCase{"nak@3", true, FaultKind::Nak, 3, 0},
-                      SpecCase{"abort", true, FaultKind::Abort, 0, 1},
-                      SpecCase{"abort=0@2", true, FaultKind::Abort, 2, 0},
-                      SpecCase{"bad-ack@1", true, FaultKind::BadAck, 1, 0},
-                      SpecCase{"bad-ack-start@4", true, FaultKind::BadAckStart, 4, 0},
-                      SpecCase{"no-ack@2", true, FaultKind::NoAck, 2, 0},
-                      SpecCase{"half-ack@2", true, FaultKind::HalfAck, 2, 0},
-                      SpecCase{"vanish@9", true, FaultKind::Vanish, 9, 0},
-                      SpecCase{"hangup@1", true, FaultKind::Hangup, 1, 0},
-                      SpecCase{"bad-crc@2", true, FaultKind::BadCrc, 2, 0},
-                      SpecCase{"bad-tag", true, FaultKind::BadTag, 0, 0},
-                      SpecCase{"no-packet@7", true, FaultKind::NoPacket, 7, 0},
-                      SpecCase{"cut-start@1", true, FaultKind::CutStart, 1, 0},
-                      SpecCase{"cut-tag@1", true, FaultKind::CutTag, 1, 0},
-                      SpecCase{"cut-length@1", true, FaultKind::CutLength, 1, 0},
-                      SpecCase{"cut-payload@1", true, FaultKind::CutPayload, 1, 0},
-                      SpecCase{"garbage", true, FaultKind::Garbage, 0, 7},
-                      SpecCase{"garbage=0x20@3", true, FaultKind::Garbage, 3, 32},
-                      SpecCase{"vanish-after@2", true, FaultKind::VanishAfter, 2, 0},
-                      SpecCase{"short-data@2", true, FaultKind::ShortData, 2, 0},
-                      SpecCase{"extra-data=100@1", true, FaultKind::ExtraData, 1, 100},
-                      SpecCase{"nak@0", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"nak@", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"nak@-1", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"nak=3", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"garbage=many", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"garbage=5000", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"naak", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"status=5", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"status=256:1", false, FaultKind::Nak, 0, 0},
-                      SpecCase{"status=x:1", false, FaultKind::Nak, 0, 0}));
+    Texts, FaultTextTest,
+    ::testing::Values(FaultTextCase{"nak@3", true, FaultKind::Nak, 3, 0},
+                      FaultTextCase{"abort", true, FaultKind::Abort, 0, 1},
+                      FaultTextCase{"abort=0@2", true, FaultKind::Abort, 2, 0},
+                      FaultTextCase{"bad-ack@1", true, FaultKind::BadAck, 1, 0},
+                      FaultTextCase{"bad-ack-start@4", true, FaultKind::BadAckStart, 4, 0},
+                      FaultTextCase{"no-ack@2", true, FaultKind::NoAck, 2, 0},
+                      FaultTextCase{"half-ack@2", true, FaultKind::HalfAck, 2, 0},
+                      FaultTextCase{"vanish@9", true, FaultKind::Vanish, 9, 0},
+                      FaultTextCase{"hangup@1", true, FaultKind::Hangup, 1, 0},
+                      FaultTextCase{"bad-crc@2", true, FaultKind::BadCrc, 2, 0},
+                      FaultTextCase{"bad-tag", true, FaultKind::BadTag, 0, 0},
+                      FaultTextCase{"no-packet@7", true, FaultKind::NoPacket, 7, 0},
+                      FaultTextCase{"cut-start@1", true, FaultKind::CutStart, 1, 0},
+                      FaultTextCase{"cut-tag@1", true, FaultKind::CutTag, 1, 0},
+                      FaultTextCase{"cut-length@1", true, FaultKind::CutLength, 1, 0},
+                      FaultTextCase{"cut-payload@1", true, FaultKind::CutPayload, 1, 0},
+                      FaultTextCase{"garbage", true, FaultKind::Garbage, 0, 7},
+                      FaultTextCase{"garbage=0x20@3", true, FaultKind::Garbage, 3, 32},
+                      FaultTextCase{"vanish-after@2", true, FaultKind::VanishAfter, 2, 0},
+                      FaultTextCase{"short-data@2", true, FaultKind::ShortData, 2, 0},
+                      FaultTextCase{"extra-data=100@1", true, FaultKind::ExtraData, 1, 100},
+                      FaultTextCase{"nak@0", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"nak@", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"nak@-1", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"nak=3", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"garbage=many", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"garbage=5000", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"naak", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"status=5", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"status=256:1", false, FaultKind::Nak, 0, 0},
+                      FaultTextCase{"status=x:1", false, FaultKind::Nak, 0, 0}));
 
 TEST(FaultPlanStatus, MatchesCodeAndOccurrence) {
     FaultPlan plan;

@@ -514,7 +514,7 @@ struct MapCase {
 class MemoryMapTest : public ::testing::TestWithParam<MapCase> {};
 
 TEST_P(MemoryMapTest, ParsesOrExplains) {
-    std::vector<Sim::MemorySpec> map = Sim::defaultMemoryMap();
+    std::vector<Sim::MemoryLayout> map = Sim::defaultMemoryMap();
     std::string error;
     ASSERT_EQ(Sim::parseMemoryMap(GetParam().json, &map, &error), GetParam().valid) << error;
     if (!GetParam().valid) {
