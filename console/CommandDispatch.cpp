@@ -1,4 +1,3 @@
-#include <QMap>
 #include <QtDebug>
 
 #include "console/RomConsoleMode.h"
@@ -7,50 +6,36 @@ namespace RomCmd {
 
 namespace {
 
-enum ConsoleCommand {
-    UnknownCommand = 0,
-    QueryRte = 1,
-    ConfigRte = 2,
-    ConfigMemory = 3,
-    WriteMemory = 4,
-    ReadMemory = 5,
-    LoadImage = 6,
-    EraseRegion = 7,
-    EraseChip = 8,
-    Reset = 9,
-    GenKeyblob = 10,
-    VerifyChecksum = 11,
-    LoadBlfw = 12,
+using CommandHandler = bool (RomConsoleMode::*)(const QStringList&);
+
+struct ConsoleCommand {
+    const char* name;
+    // Null for a command that is accepted and does nothing.
+    CommandHandler handler;
 };
 
-// "unknown command" holds a blank, so no token can ever match it.
-const QMap<int, QString>& consoleCommandNames() {
-    static const QMap<int, QString> table{
-        {UnknownCommand, "unknown command"},
-        {QueryRte, "query-rte"},
-        {ConfigRte, "config-rte"},
-        {ConfigMemory, "config-memory"},
-        {WriteMemory, "write-memory"},
-        {ReadMemory, "read-memory"},
-        {LoadImage, "load-image"},
-        {EraseRegion, "erase-region"},
-        {EraseChip, "erase-chip"},
-        {Reset, "reset"},
-        {GenKeyblob, "gen-keyblob"},
-        {VerifyChecksum, "verify-checksum"},
-        {LoadBlfw, "load-blfw"},
-    };
-    return table;
-}
+const ConsoleCommand kConsoleCommands[] = {
+    {"query-rte", &RomConsoleMode::cmdQueryRte},
+    {"config-rte", &RomConsoleMode::cmdConfigRte},
+    {"config-memory", &RomConsoleMode::cmdConfigMemory},
+    {"write-memory", &RomConsoleMode::cmdWriteMemory},
+    {"read-memory", &RomConsoleMode::cmdReadMemory},
+    {"load-image", &RomConsoleMode::cmdLoadImage},
+    {"erase-region", &RomConsoleMode::cmdEraseRegion},
+    {"erase-chip", &RomConsoleMode::cmdEraseChip},
+    {"reset", &RomConsoleMode::cmdReset},
+    {"gen-keyblob", nullptr},
+    {"verify-checksum", &RomConsoleMode::cmdVerifyChecksum},
+    {"load-blfw", &RomConsoleMode::cmdLoadBlfw},
+};
 
-int findCommand(const QString& name) {
-    const QMap<int, QString>& names = consoleCommandNames();
-    for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
-        if (it.key() != UnknownCommand && it.value() == name) {
-            return it.key();
+const ConsoleCommand* findCommand(const QString& name) {
+    for (const ConsoleCommand& command : kConsoleCommands) {
+        if (name == QLatin1String(command.name)) {
+            return &command;
         }
     }
-    return UnknownCommand;
+    return nullptr;
 }
 
 }  // namespace
@@ -66,43 +51,25 @@ bool RomConsoleMode::dispatchCommand(const QString& command) {
         qCritical() << "Number of command parameter is zero!";
         return false;
     }
-    const int number = findCommand(tokens.first());
-    switch (number) {
-        case QueryRte:
-            return cmdQueryRte(tokens);
-        case ConfigRte:
-            return cmdConfigRte(tokens);
-        case ConfigMemory:
-            return cmdConfigMemory(tokens);
-        case WriteMemory:
-            return cmdWriteMemory(tokens);
-        case ReadMemory:
-            return cmdReadMemory(tokens);
-        case LoadImage:
-            return cmdLoadImage(tokens);
-        case EraseRegion:
-        case EraseChip: {
-            memorySizeMb = 0;
-            // The memory size report sets the erase time-out; without a memory id there is
-            // nothing to ask, and the erase handler reports the missing parameter.
-            if (tokens.size() >= 2) {
-                cmdQueryRte({QStringLiteral("query-rte"), QStringLiteral("4"), tokens.at(1)});
-            }
-            return number == EraseRegion ? cmdEraseRegion(tokens) : cmdEraseChip(tokens);
-        }
-        case Reset:
-            return cmdReset(tokens);
-        case VerifyChecksum:
-            return cmdVerifyChecksum(tokens);
-        case LoadBlfw:
-            return cmdLoadBlfw(tokens);
-        case GenKeyblob:
-            return true;
-        default:
-            qCritical() << "Command is not exist!"
-                        << " Command: " << tokens.first();
-            return false;
+    const ConsoleCommand* found = findCommand(tokens.first());
+    if (found == nullptr) {
+        qCritical() << "Command is not exist!"
+                    << " Command: " << tokens.first();
+        return false;
     }
+    if (found->handler == nullptr) {
+        return true;
+    }
+    if (found->handler == &RomConsoleMode::cmdEraseRegion ||
+        found->handler == &RomConsoleMode::cmdEraseChip) {
+        memorySizeMb = 0;
+        // The memory size report sets the erase time-out; without a memory id there is
+        // nothing to ask, and the erase handler reports the missing parameter.
+        if (tokens.size() >= 2) {
+            cmdQueryRte({QStringLiteral("query-rte"), QStringLiteral("4"), tokens.at(1)});
+        }
+    }
+    return (this->*found->handler)(tokens);
 }
 
 }  // namespace RomCmd

@@ -1,6 +1,7 @@
 #include <QtDebug>
 #include <cstring>
 
+#include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/CommandTables.h"
 
@@ -18,44 +19,32 @@ QString RomConsoleMode::statusText(int status) {
 }
 
 bool RomConsoleMode::cmdQueryRte(const QStringList& tokens) {
+    // Any other token count asks with id 0 and argument 0.
+    const char* const notNumber = "Parameter is not a number!";
     uint32_t rteId = 0;
     uint32_t arg = 0;
-    bool rteIdOk = true;
-    bool argOk = true;
-    if (tokens.size() == 2 || tokens.size() == 3) {
-        rteId = tokens.at(1).toUInt(&rteIdOk, 10);
+    if ((tokens.size() == 2 || tokens.size() == 3) &&
+        !tokenToUInt(tokens.at(1), 10, notNumber, &rteId)) {
+        return false;
     }
-    if (tokens.size() == 3) {
-        arg = tokens.at(2).toUInt(&argOk, 16);
-    }
-    if (!rteIdOk || !argOk) {
-        qCritical() << "Parameter is not a number!";
+    if (tokens.size() == 3 && !tokenToUInt(tokens.at(2), 16, notNumber, &arg)) {
         return false;
     }
     const int status = romCmd->queryRte(rteId, arg);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "QueryRTE failed!"
+                                         << " rteId: " << rteId << " arg: " << arg,
+                             status);
     }
-    qCritical() << "QueryRTE failed!"
-                << " rteId: " << rteId << " arg: " << arg << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 bool RomConsoleMode::cmdConfigRte(const QStringList& tokens) {
-    if (tokens.size() != 3) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t mask = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'PeripheralMask' is not a number!";
-        return false;
-    }
-    const uint32_t baudRate = tokens.at(2).toUInt(&ok, 10);
-    if (!ok) {
-        qCritical() << "Parameter 'BaudRate' is not a number!";
+    uint32_t mask = 0;
+    uint32_t baudRate = 0;
+    if (!hasTokenCount(tokens, 3) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'PeripheralMask' is not a number!", &mask) ||
+        !tokenToUInt(tokens.at(2), 10, "Parameter 'BaudRate' is not a number!", &baudRate)) {
         return false;
     }
     SerialInfParam record;
@@ -65,34 +54,27 @@ bool RomConsoleMode::cmdConfigRte(const QStringList& tokens) {
     record.speed = baudRate;
     const int status =
         romCmd->configRte(reinterpret_cast<const uint8_t*>(&record), kConfigRecordLength);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "ConfigRTE failed!"
+                                         << " peripheral: " << mask << " baudRate: " << baudRate,
+                             status);
     }
-    qCritical() << "ConfigRTE failed!"
-                << " peripheral: " << mask << " baudRate: " << baudRate << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 bool RomConsoleMode::cmdReset(const QStringList& tokens) {
-    if (tokens.size() != 2) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t resetType = tokens.at(1).toUInt(&ok, 10);
-    if (!ok) {
-        qCritical() << "Parameter 'ResetType' is not a number!";
+    uint32_t resetType = 0;
+    if (!hasTokenCount(tokens, 2) ||
+        !tokenToUInt(tokens.at(1), 10, "Parameter 'ResetType' is not a number!", &resetType)) {
         return false;
     }
     const int status = romCmd->resetDevice(resetType);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Reset failed!"
+                                         << " resetType: " << resetType,
+                             status);
     }
-    qCritical() << "Reset failed!"
-                << " resetType: " << resetType << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 }  // namespace RomCmd

@@ -1,5 +1,6 @@
 #include <QtDebug>
 
+#include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
@@ -58,10 +59,8 @@ bool RomConsoleMode::selectSerialDevice(const QStringList& fields) {
     }
     if (fields.size() == 2) {
         serialParam.portName = fields.at(0);
-        bool ok = false;
-        const uint32_t baudRate = fields.at(1).toUInt(&ok, 10);
-        if (!ok) {
-            qCritical() << "Baud Rate is not a number!";
+        uint32_t baudRate = 0;
+        if (!tokenToUInt(fields.at(1), 10, "Baud Rate is not a number!", &baudRate)) {
             return false;
         }
         serialParam.baudRate = int32_t(baudRate);
@@ -73,15 +72,10 @@ bool RomConsoleMode::selectSerialDevice(const QStringList& fields) {
 
 bool RomConsoleMode::selectUsbDevice(const QStringList& fields) {
     if (fields.size() == 2) {
-        bool ok = false;
-        const uint32_t vid = parseHex(fields.at(0), &ok);
-        if (!ok) {
-            qCritical() << "Vid is not a number!";
-            return false;
-        }
-        const uint32_t pid = parseHex(fields.at(1), &ok);
-        if (!ok) {
-            qCritical() << "Pid is not a number!";
+        uint32_t vid = 0;
+        uint32_t pid = 0;
+        if (!tokenToUInt(fields.at(0), 16, "Vid is not a number!", &vid) ||
+            !tokenToUInt(fields.at(1), 16, "Pid is not a number!", &pid)) {
             return false;
         }
         usbInfo.vid = int32_t(vid);

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
@@ -36,8 +37,7 @@ QString firmwareSuffix(const QString& selector) {
 }  // namespace
 
 bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
-    if (tokens.size() != 3) {
-        qCritical() << "Number of parameter is incorrect!";
+    if (!hasTokenCount(tokens, 3)) {
         return false;
     }
     const QString series = seriesFolderName(tokens.at(1));
@@ -53,10 +53,9 @@ bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
     }
     const int status = romCmd->loadImage(file);
     if (status != 0) {
-        qCritical() << "Load BLFW failed!"
-                    << " bin path: " << file << " status: " << status
-                    << " message: " << statusText(status);
-        return false;
+        return reportFailure(qCritical() << "Load BLFW failed!"
+                                         << " bin path: " << file,
+                             status);
     }
     return true;
 }
@@ -105,9 +104,7 @@ bool RomConsoleMode::loadFirmwareOnce() {
 
     int status = engine->queryRte(0, 0);
     if (status != 0) {
-        qCritical() << "Query Rom status failed!"
-                    << " status: " << status << " message: " << statusText(status);
-        return false;
+        return reportFailure(qCritical() << "Query Rom status failed!", status);
     }
     if (firmwareLoaded == 1) {
         qInfo() << "Firmware has been load success!";
@@ -115,10 +112,9 @@ bool RomConsoleMode::loadFirmwareOnce() {
     }
     status = engine->loadImage(firmwarePath);
     if (status != 0) {
-        qCritical() << "Load BLFW failed!"
-                    << " bin path: " << firmwarePath << " status: " << status
-                    << " message: " << statusText(status);
-        return false;
+        return reportFailure(qCritical() << "Load BLFW failed!"
+                                         << " bin path: " << firmwarePath,
+                             status);
     }
     qInfo() << "Load boot loader firmware success! Waiting the device disconnect, please don't "
                "operate the device!";

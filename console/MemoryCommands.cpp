@@ -2,6 +2,7 @@
 #include <QtDebug>
 #include <vector>
 
+#include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
 
 namespace RomCmd {
@@ -48,72 +49,51 @@ uint32_t RomConsoleMode::parseNumber(const QString& text, bool* ok) {
 }
 
 bool RomConsoleMode::cmdConfigMemory(const QStringList& tokens) {
-    if (tokens.size() != 3) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'MemoryId' is not a number!";
-        return false;
-    }
-    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Address' is not a number!";
+    uint32_t memoryId = 0;
+    uint32_t address = 0;
+    if (!hasTokenCount(tokens, 3) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'MemoryId' is not a number!", &memoryId) ||
+        !tokenToUInt(tokens.at(2), 16, "Parameter 'Address' is not a number!", &address)) {
         return false;
     }
     const int status = romCmd->configMemory(memoryId, address);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Config Memory failed!"
+                                         << " memoryId: " << memoryId << " address: " << address,
+                             status);
     }
-    qCritical() << "Config Memory failed!"
-                << " memoryId: " << memoryId << " address: " << address << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
-    if (tokens.size() < 4) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Memory' is not a number!";
-        return false;
-    }
-    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Address' is not a number!";
-        return false;
-    }
-    const uint32_t length = parseNumber(tokens.at(3), &ok);
-    if (!ok) {
-        qCritical() << "Parameter 'Length' is not a number!";
+    uint32_t memoryId = 0;
+    uint32_t address = 0;
+    uint32_t length = 0;
+    if (!hasAtLeastTokens(tokens, 4) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'Memory' is not a number!", &memoryId) ||
+        !tokenToUInt(tokens.at(2), 16, "Parameter 'Address' is not a number!", &address) ||
+        !tokenToNumber(tokens.at(3), "Parameter 'Length' is not a number!", &length)) {
         return false;
     }
     if (tokens.size() == 4) {
         const int status = romCmd->readMemory(memoryId, address, length, false);
-        if (status == 0) {
-            return true;
+        if (status != 0) {
+            return reportFailure(qCritical() << "Read Memory failed!"
+                                             << " memoryId: " << memoryId << " address: " << address
+                                             << " length: " << length,
+                                 status);
         }
-        qCritical() << "Read Memory failed!"
-                    << " memoryId: " << memoryId << " address: " << address << " length: " << length
-                    << " status: " << status << " message: " << statusText(status);
-        return false;
+        return true;
     }
     const QString& path = tokens.at(4);
     const int status = romCmd->readMemoryToFile(memoryId, address, length, path);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Read Memory failed!"
+                                         << " memoryId: " << memoryId << " address: " << address
+                                         << " length: " << length << " filePath: " << path,
+                             status);
     }
-    qCritical() << "Read Memory failed!"
-                << " memoryId: " << memoryId << " address: " << address << " length: " << length
-                << " filePath: " << path << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 namespace {
@@ -123,19 +103,11 @@ namespace {
 template <typename BufferCall, typename FileCall>
 bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCall bufferCall,
                     FileCall fileCall) {
-    if (tokens.size() != 4) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Memory' is not a number!";
-        return false;
-    }
-    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Address' is not a number!";
+    uint32_t memoryId = 0;
+    uint32_t address = 0;
+    if (!hasTokenCount(tokens, 4) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'Memory' is not a number!", &memoryId) ||
+        !tokenToUInt(tokens.at(2), 16, "Parameter 'Address' is not a number!", &address)) {
         return false;
     }
     const QString& data = tokens.at(3);
@@ -146,13 +118,12 @@ bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCa
             return false;
         }
         const int status = bufferCall(memoryId, address, buffer.data(), uint32_t(buffer.size()));
-        if (status == 0) {
-            return true;
+        if (status != 0) {
+            return reportFailure(qCritical() << failureText << " memoryId: " << memoryId
+                                             << " address: " << address << " buffer: " << inner,
+                                 status);
         }
-        qCritical() << failureText << " memoryId: " << memoryId << " address: " << address
-                    << " buffer: " << inner << " status: " << status
-                    << " message: " << RomConsoleMode::statusText(status);
-        return false;
+        return true;
     }
     if (!QFileInfo::exists(data)) {
         qCritical() << "Parameter 'path' is not exist!"
@@ -160,13 +131,12 @@ bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCa
         return false;
     }
     const int status = fileCall(memoryId, address, data);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << failureText << " memoryId: " << memoryId
+                                         << " address: " << address << " file path: " << data,
+                             status);
     }
-    qCritical() << failureText << " memoryId: " << memoryId << " address: " << address
-                << " file path: " << data << " status: " << status
-                << " message: " << RomConsoleMode::statusText(status);
-    return false;
+    return true;
 }
 
 }  // namespace
@@ -194,62 +164,44 @@ bool RomConsoleMode::cmdVerifyChecksum(const QStringList& tokens) {
 }
 
 bool RomConsoleMode::cmdEraseRegion(const QStringList& tokens) {
-    if (tokens.size() != 4) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'MemoryId' is not a number!";
-        return false;
-    }
-    const uint32_t address = tokens.at(2).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'Address' is not a number!";
-        return false;
-    }
-    const uint32_t length = parseNumber(tokens.at(3), &ok);
-    if (!ok) {
-        qCritical() << "Parameter 'Length' is not a number!";
+    uint32_t memoryId = 0;
+    uint32_t address = 0;
+    uint32_t length = 0;
+    if (!hasTokenCount(tokens, 4) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'MemoryId' is not a number!", &memoryId) ||
+        !tokenToUInt(tokens.at(2), 16, "Parameter 'Address' is not a number!", &address) ||
+        !tokenToNumber(tokens.at(3), "Parameter 'Length' is not a number!", &length)) {
         return false;
     }
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
     const int status = romCmd->eraseRegion(memoryId, address, length, memorySizeMb * kEraseMsPerMb);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Erase all failed!"
+                                         << " memoryId: " << memoryId << " address: " << address
+                                         << " length: " << length,
+                             status);
     }
-    qCritical() << "Erase all failed!"
-                << " memoryId: " << memoryId << " address: " << address << " length: " << length
-                << " status: " << status << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 bool RomConsoleMode::cmdEraseChip(const QStringList& tokens) {
-    if (tokens.size() != 2) {
-        qCritical() << "Number of parameter is incorrect!";
-        return false;
-    }
-    bool ok = false;
-    const uint32_t memoryId = tokens.at(1).toUInt(&ok, 16);
-    if (!ok) {
-        qCritical() << "Parameter 'MemoryId' is not a number!";
+    uint32_t memoryId = 0;
+    if (!hasTokenCount(tokens, 2) ||
+        !tokenToUInt(tokens.at(1), 16, "Parameter 'MemoryId' is not a number!", &memoryId)) {
         return false;
     }
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
     const int status = romCmd->eraseAll(memoryId, memorySizeMb * kEraseMsPerMb);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Erase all failed!"
+                                         << " memoryId: " << memoryId,
+                             status);
     }
-    qCritical() << "Erase all failed!"
-                << " memoryId: " << memoryId << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 bool RomConsoleMode::cmdLoadImage(const QStringList& tokens) {
-    if (tokens.size() != 2) {
-        qCritical() << "Number of parameter is incorrect!";
+    if (!hasTokenCount(tokens, 2)) {
         return false;
     }
     const QString& path = tokens.at(1);
@@ -265,13 +217,12 @@ bool RomConsoleMode::cmdLoadImage(const QStringList& tokens) {
         return false;
     }
     const int status = romCmd->loadImage(path);
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        return reportFailure(qCritical() << "Load image failed!"
+                                         << " file path: " << path,
+                             status);
     }
-    qCritical() << "Load image failed!"
-                << " file path: " << path << " status: " << status
-                << " message: " << statusText(status);
-    return false;
+    return true;
 }
 
 }  // namespace RomCmd

@@ -66,6 +66,10 @@ QString lastCommandName(uint8_t code) {
     }
 }
 
+void logProgress(const char* what, int total, int progress) {
+    qInfo() << what << " Progress: " << progress << " Total: " << total;
+}
+
 // Codes 0, 2 and 9 are never listed.
 const int kListedCommandCodes[] = {1, 3, 4, 5, 6, 7, 8, 10};
 
@@ -195,23 +199,19 @@ void RomConsoleMode::slotMemoryReadProgress(uint32_t, uint32_t, const uint8_t* v
 }
 
 void RomConsoleMode::slotMemory2FileReadProgress(int total, int progress) {
-    qInfo() << "Read Memory to File."
-            << " Progress: " << progress << " Total: " << total;
+    logProgress("Read Memory to File.", total, progress);
 }
 
 void RomConsoleMode::slotMemoryWriteProgress(int total, int progress) {
-    qInfo() << "Write Memory."
-            << " Progress: " << progress << " Total: " << total;
+    logProgress("Write Memory.", total, progress);
 }
 
 void RomConsoleMode::slotFile2MemoryWriteProgress(int total, int progress) {
-    qInfo() << "Write File to Memory."
-            << " Progress: " << progress << " Total: " << total;
+    logProgress("Write File to Memory.", total, progress);
 }
 
 void RomConsoleMode::slotImageLoadProgress(int total, int progress) {
-    qInfo() << "Load Image."
-            << " Progress: " << progress << " Total: " << total;
+    logProgress("Load Image.", total, progress);
 }
 
 }  // namespace RomCmd
