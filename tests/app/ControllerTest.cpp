@@ -7,12 +7,12 @@
 
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
-#include "tests/app/MessageCapture.h"
+#include "tests/common/LogCapture.h"
 
 namespace RomCmd {
 namespace {
 
-using Test::MessageCapture;
+using Test::LogCapture;
 
 class ControllerTest : public ::testing::Test {
 protected:
@@ -28,41 +28,41 @@ protected:
 };
 
 TEST_F(ControllerTest, NoDeviceTypeEndsTheRunWithOneComplaint) {
-    MessageCapture capture;
+    LogCapture capture;
     make({"-r", "query-rte", "-t", "5"})->run();
 
-    ASSERT_EQ(MessageCapture::messages().size(), 1);
-    EXPECT_EQ(MessageCapture::messages().at(0).first, QtCriticalMsg);
-    EXPECT_EQ(MessageCapture::messages().at(0).second.toStdString(),
+    ASSERT_EQ(LogCapture::messages().size(), 1);
+    EXPECT_EQ(LogCapture::messages().at(0).first, QtCriticalMsg);
+    EXPECT_EQ(LogCapture::messages().at(0).second.toStdString(),
               "Please select device type! 'p' is serial port, 'u' is usb device.");
     EXPECT_EQ(console->romCmd, nullptr);
 }
 
 TEST_F(ControllerTest, ImageModeStopsAtFirstFailingCommand) {
-    MessageCapture capture;
+    LogCapture capture;
     make({"-i", "-p", "COM3", "-r", "create-image /nonexistent/tarvo.json", "-r",
           "create-image second-never-run.json"})
         ->run();
 
-    ASSERT_FALSE(MessageCapture::messages().isEmpty());
-    EXPECT_EQ(MessageCapture::messages().first().first, QtInfoMsg);
-    EXPECT_EQ(MessageCapture::messages().first().second.toStdString(), "Run Imgage Edit Commands:");
-    EXPECT_GE(MessageCapture::find(
-                  QtCriticalMsg,
-                  "Run command failed!  command:  \"create-image /nonexistent/tarvo.json\""),
-              0);
-    EXPECT_FALSE(MessageCapture::anyContains("second-never-run"));
+    ASSERT_FALSE(LogCapture::messages().isEmpty());
+    EXPECT_EQ(LogCapture::messages().first().first, QtInfoMsg);
+    EXPECT_EQ(LogCapture::messages().first().second.toStdString(), "Run Imgage Edit Commands:");
+    EXPECT_GE(
+        LogCapture::find(QtCriticalMsg,
+                         "Run command failed!  command:  \"create-image /nonexistent/tarvo.json\""),
+        0);
+    EXPECT_FALSE(LogCapture::anyContains("second-never-run"));
     // Image editing talks to no device.
     EXPECT_EQ(console->romCmd, nullptr);
-    EXPECT_FALSE(MessageCapture::anyContains("Parse device info"));
+    EXPECT_FALSE(LogCapture::anyContains("Parse device info"));
 }
 
 TEST_F(ControllerTest, ImageModeWithoutCommandsOnlyAnnounces) {
-    MessageCapture capture;
+    LogCapture capture;
     make({"-i"})->run();
 
-    ASSERT_EQ(MessageCapture::messages().size(), 1);
-    EXPECT_EQ(MessageCapture::messages().at(0).second.toStdString(), "Run Imgage Edit Commands:");
+    ASSERT_EQ(LogCapture::messages().size(), 1);
+    EXPECT_EQ(LogCapture::messages().at(0).second.toStdString(), "Run Imgage Edit Commands:");
 }
 
 TEST_F(ControllerTest, DeviceTextEchoedAtDebugLevel) {
@@ -80,27 +80,27 @@ TEST_F(ControllerTest, DeviceTextEchoedAtDebugLevel) {
         QCommandLineParser caseParser;
         addOptions(caseParser);
         ASSERT_TRUE(caseParser.parse(QStringList{"tool"} + c.arguments));
-        MessageCapture capture;
+        LogCapture capture;
         RomConsoleMode caseConsole(caseParser);
         caseConsole.run();
-        ASSERT_FALSE(MessageCapture::messages().isEmpty());
-        EXPECT_EQ(MessageCapture::messages().first().first, QtDebugMsg);
-        EXPECT_EQ(MessageCapture::messages().first().second.toStdString(), c.echo);
+        ASSERT_FALSE(LogCapture::messages().isEmpty());
+        EXPECT_EQ(LogCapture::messages().first().first, QtDebugMsg);
+        EXPECT_EQ(LogCapture::messages().first().second.toStdString(), c.echo);
     }
 }
 
 TEST_F(ControllerTest, CommandLoopStopsAtFirstFailure) {
     make({"-p", "/dev/tarvo_none_port", "-r", "bogus-first 1", "-r", "bogus-second 2"});
-    MessageCapture capture;
+    LogCapture capture;
 
     EXPECT_FALSE(console->runRomApiCommands());
 
-    const int announce = MessageCapture::find(QtInfoMsg, "Run Rom API Commands:");
+    const int announce = LogCapture::find(QtInfoMsg, "Run Rom API Commands:");
     const int failure =
-        MessageCapture::find(QtCriticalMsg, "Run command failed!  command:  \"bogus-first 1\"");
+        LogCapture::find(QtCriticalMsg, "Run command failed!  command:  \"bogus-first 1\"");
     EXPECT_GE(announce, 0);
     EXPECT_GT(failure, announce);
-    EXPECT_FALSE(MessageCapture::anyContains("bogus-second"));
+    EXPECT_FALSE(LogCapture::anyContains("bogus-second"));
     EXPECT_NE(console->romCmd, nullptr);
 }
 
@@ -111,18 +111,18 @@ TEST_F(ControllerTest, CommandLoopWithoutCommandsSucceedsForEitherCarrier) {
         addOptions(caseParser);
         ASSERT_TRUE(caseParser.parse({"tool", option, "/dev/tarvo_none_device"}));
         RomConsoleMode caseConsole(caseParser);
-        MessageCapture capture;
+        LogCapture capture;
 
         EXPECT_TRUE(caseConsole.runRomApiCommands());
-        EXPECT_GE(MessageCapture::find(QtInfoMsg, "Run Rom API Commands:"), 0);
-        EXPECT_EQ(MessageCapture::find(QtCriticalMsg, "Run command failed!"), -1);
+        EXPECT_GE(LogCapture::find(QtInfoMsg, "Run Rom API Commands:"), 0);
+        EXPECT_EQ(LogCapture::find(QtCriticalMsg, "Run command failed!"), -1);
         EXPECT_NE(caseConsole.romCmd, nullptr);
     }
 }
 
 TEST_F(ControllerTest, EngineKeptAcrossCallsAndScheduledForDeletion) {
     make({"-p", "/dev/tarvo_none_port"});
-    MessageCapture capture;
+    LogCapture capture;
     ASSERT_TRUE(console->runRomApiCommands());
     QPointer<RomCmd> engine = console->romCmd;
     ASSERT_FALSE(engine.isNull());

@@ -5,7 +5,7 @@
 
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
-#include "tests/app/MessageCapture.h"
+#include "tests/common/LogCapture.h"
 
 namespace RomCmd {
 namespace {
@@ -92,7 +92,7 @@ TEST_P(ConstructionTest, EvaluatesOptionsIntoFields) {
     ASSERT_TRUE(parser.parse(preprocessArguments(QStringList{"tool"} + c.arguments)))
         << parser.errorText().toStdString();
 
-    ::RomCmd::Test::MessageCapture capture;
+    ::RomCmd::Test::LogCapture capture;
     RomConsoleMode console(parser);
 
     EXPECT_EQ(console.consoleType, c.consoleType);
@@ -104,7 +104,7 @@ TEST_P(ConstructionTest, EvaluatesOptionsIntoFields) {
     expectedPath.replace('@', QCoreApplication::applicationDirPath());
     EXPECT_EQ(console.firmwarePath.toStdString(), expectedPath.toStdString());
     EXPECT_EQ(joined(console.commandList).toStdString(), joined(c.commands).toStdString());
-    const int warning = ::RomCmd::Test::MessageCapture::find(
+    const int warning = ::RomCmd::Test::LogCapture::find(
         QtWarningMsg, "timeout value format error, default timeout value will be used.");
     EXPECT_EQ(warning >= 0, c.timeoutWarning);
 

@@ -1,49 +1,16 @@
 #include "tests/console/ConsoleHarness.h"
 
 #include <QMetaObject>
-#include <QMutex>
 #include <QtEndian>
 #include <cstring>
 
 #include "romcmd/RomCmd.h"
-
-void PrintTo(const QString& text, std::ostream* os) {
-    QString escaped = text;
-    escaped.replace("\r", "\\r").replace("\n", "\\n");
-    *os << '"' << escaped.toStdString() << '"';
-}
+#include "tests/common/ToolParser.h"
 
 namespace RomCmd {
 namespace Test {
 
 namespace {
-
-QMutex captureMutex;
-QStringList captured;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    const char* prefix = "[Unknow Message Type] ";
-    switch (type) {
-        case QtDebugMsg:
-            prefix = "[Debug] ";
-            break;
-        case QtInfoMsg:
-            prefix = "[Info] ";
-            break;
-        case QtWarningMsg:
-            prefix = "[Warning] ";
-            break;
-        case QtCriticalMsg:
-            prefix = "[Critical] ";
-            break;
-        case QtFatalMsg:
-            prefix = "[Fatal] ";
-            break;
-    }
-    QMutexLocker lock(&captureMutex);
-    captured.append(QString::fromLatin1(prefix) + text);
-}
 
 QByteArray le32(uint32_t value) {
     QByteArray bytes(4, '\0');
@@ -52,35 +19,6 @@ QByteArray le32(uint32_t value) {
 }
 
 }  // namespace
-
-LogCapture::LogCapture() {
-    clear();
-    previousHandler = qInstallMessageHandler(captureMessage);
-}
-
-LogCapture::~LogCapture() {
-    qInstallMessageHandler(previousHandler);
-}
-
-QStringList LogCapture::lines() const {
-    QMutexLocker lock(&captureMutex);
-    return captured;
-}
-
-QStringList LogCapture::lines(const QString& prefix) const {
-    QStringList matching;
-    for (const QString& line : lines()) {
-        if (line.startsWith(prefix)) {
-            matching.append(line);
-        }
-    }
-    return matching;
-}
-
-void LogCapture::clear() {
-    QMutexLocker lock(&captureMutex);
-    captured.clear();
-}
 
 int FakeRom::writePacket(const uint8_t* payload, uint16_t length) {
     written.append(QByteArray(reinterpret_cast<const char*>(payload), length));
@@ -149,15 +87,8 @@ QStringList FakeEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
 }
 
 void ConsoleTest::SetUp() {
-    parser = std::make_unique<QCommandLineParser>();
-    for (const QStringList& names :
-         {QStringList{"p", "port"}, QStringList{"u", "usb"}, QStringList{"r", "run"},
-          QStringList{"t", "timeout"}, QStringList{"f", "firmware"}}) {
-        parser->addOption(QCommandLineOption(names, names.last(), names.first()));
-    }
-    parser->addOption(QCommandLineOption({"c", "console"}, "console"));
-    parser->addOption(QCommandLineOption({"i", "image"}, "image"));
-    ASSERT_TRUE(parser->parse({"tarvo_manufacturing_tool"}));
+    parser = makeParser({"tarvo_manufacturing_tool"});
+    ASSERT_TRUE(parser->errorText().isEmpty()) << parser->errorText().toStdString();
 
     log = std::make_unique<LogCapture>();
     console = std::make_unique<RomConsoleMode>(*parser);

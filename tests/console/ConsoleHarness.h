@@ -12,23 +12,12 @@
 
 #include "console/DeviceEnvironment.h"
 #include "console/RomConsoleMode.h"
+#include "tests/common/LogCapture.h"
+#include "tests/common/QtPrinters.h"
 #include "transport/DeviceIO.h"
-
-// Readable failure output for Qt texts.
-void PrintTo(const QString& text, std::ostream* os);
 
 namespace RomCmd {
 namespace Test {
-
-// Collects every log message as the console shows it, e.g. "[Info] abc".
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    QStringList lines() const;
-    QStringList lines(const QString& prefix) const;
-    void clear();
-};
 
 // A boot ROM on the far side of the transport: records every packet, answers commands
 // with status 0 unless scripted otherwise, and serves RTE records per item.

@@ -1,37 +1,18 @@
 #pragma once
 
-#include <QCommandLineParser>
-#include <QList>
 #include <QPair>
 #include <QString>
-#include <QStringList>
 #include <functional>
-#include <memory>
-#include <ostream>
 #include <vector>
 
 #include "console/DeviceEnvironment.h"
 #include "console/RomConsoleMode.h"
-
-// Lets GoogleTest print texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << text.toStdString();
-}
+#include "tests/common/LogCapture.h"
+#include "tests/common/QtPrinters.h"
+#include "tests/common/ToolParser.h"
 
 namespace RomCmd {
 namespace Test {
-
-// Every message of the process while it lives, as (level, composed text).
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    QList<QPair<QtMsgType, QString>> messages() const;
-    QStringList texts(QtMsgType type) const;
-    int count(const QString& text) const;
-    // All messages, one per line with a level letter, for failure output.
-    QString dump() const;
-};
 
 // Presence answers come from a script; sleeps are recorded and slept at most realSleepCapMs.
 class FakeEnvironment : public DeviceEnvironment {
@@ -50,9 +31,6 @@ public:
     mutable std::vector<unsigned long> sleeps;
     mutable std::vector<QPair<uint16_t, uint16_t>> usbQueries;
 };
-
-// A parser with the tool's option names, processed from `arguments` (program name first).
-std::unique_ptr<QCommandLineParser> makeParser(const QStringList& arguments);
 
 }  // namespace Test
 }  // namespace RomCmd

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "romcmd/RomCmd.h"
+#include "tests/common/LogCapture.h"
 #include "tests/romcmd/FakeDeviceIO.h"
-#include "tests/romcmd/LogCapture.h"
 #include "transport/SerialPortInfo.h"
 
 namespace RomCmd {

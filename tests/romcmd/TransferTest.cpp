@@ -11,8 +11,8 @@
 #include <random>
 
 #include "romcmd/RomCmd.h"
+#include "tests/common/LogCapture.h"
 #include "tests/romcmd/FakeDeviceIO.h"
-#include "tests/romcmd/LogCapture.h"
 
 namespace RomCmd {
 namespace Test {
@@ -231,7 +231,7 @@ TEST(FileOperations, UnusableFileEndsWithOpenFailedBeforeAnythingIsSent) {
         ++index;
     }
     EXPECT_EQ(countFinishing(), 0);
-    EXPECT_EQ(LogCapture::lines().filter("critical|").size(), index) << "one clear line each";
+    EXPECT_EQ(LogCapture::texts(QtCriticalMsg).size(), index) << "one clear line each";
 }
 
 // ---- verify checksum ----
@@ -398,7 +398,7 @@ TEST(ReadMemory, OtpLengthMustBeWholeWords) {
     } cases[] = {{0x20000, 6, 3, 0}, {0x20000, 1, 3, 0}, {0x20000, 8, 0, 1},
                  {0x20000, 0, 0, 1}, {0x10000, 6, 0, 1}, {0x20001, 6, 0, 1}};
     for (const auto& c : cases) {
-        LogCapture::lines().clear();
+        LogCapture::clear();
         Rig rig = makeRig(withResponse({dataPacket(pattern(int(c.length)))}));
         EXPECT_EQ(rig.engine->readMemory(c.memoryId, 0, c.length, false), c.expected)
             << c.memoryId << "/" << c.length;

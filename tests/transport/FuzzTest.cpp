@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "HidDouble.h"
-#include "LogCapture.h"
 #include "PtyPeer.h"
 #include "TransportTestUtil.h"
+#include "tests/common/LogCapture.h"
 #include "transport/HidIO.h"
 #include "transport/SerialIO.h"
 

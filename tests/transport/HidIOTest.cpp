@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "HidDouble.h"
-#include "LogCapture.h"
 #include "TransportTestUtil.h"
+#include "tests/common/LogCapture.h"
 #include "transport/HidIO.h"
 
 using namespace RomCmd;

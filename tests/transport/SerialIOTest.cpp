@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "LogCapture.h"
 #include "PtyPeer.h"
 #include "TransportTestUtil.h"
 #include "WriteFault.h"
+#include "tests/common/LogCapture.h"
 #include "transport/SerialIO.h"
 
 using namespace RomCmd;

@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
-#include "LogCapture.h"
 #include "PtyPeer.h"
 #include "TransportTestUtil.h"
+#include "tests/common/LogCapture.h"
 #include "transport/SerialIO.h"
 
 using namespace RomCmd;

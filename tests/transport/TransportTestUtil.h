@@ -6,12 +6,10 @@
 #include <ostream>
 #include <string>
 
+#include "tests/common/QtPrinters.h"
 #include "transport/Framing.h"
 
-// Lets GoogleTest print Qt texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+// Lets GoogleTest print lists of Qt texts in failure messages.
 inline void PrintTo(const QStringList& list, std::ostream* os) {
     *os << '[' << list.join(" | ").toStdString() << ']';
 }
