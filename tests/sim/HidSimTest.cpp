@@ -12,6 +12,7 @@
 #include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
+#include "tests/sim/SimExchange.h"
 #include "tests/sim/SimTestUtil.h"
 #include "transport/Framing.h"
 #include "transport/HidIO.h"
@@ -35,26 +36,6 @@ std::unique_ptr<HidIO> openHid(const QString& path, int timeoutMs = kShortTimeou
     auto io = std::make_unique<HidIO>(QVariant::fromValue(info));
     io->setTimeout(timeoutMs);
     return io;
-}
-
-struct Exchange {
-    int write = -1;
-    int read = -1;
-    std::vector<uint8_t> response;
-};
-
-Exchange roundTrip(DeviceIO& io, const std::vector<uint8_t>& payload) {
-    Exchange e;
-    e.write = io.writePacket(payload.data(), uint16_t(payload.size()));
-    if (e.write == 0 || e.write == 2) {
-        uint8_t buffer[1024];
-        uint16_t length = 0;
-        e.read = io.readPacket(buffer, &length);
-        if (e.read == 0) {
-            e.response.assign(buffer, buffer + length);
-        }
-    }
-    return e;
 }
 
 // Waits, within a bound, until the enumeration shows the wanted number of devices.

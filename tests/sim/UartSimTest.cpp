@@ -13,6 +13,7 @@
 #include "romcmd/RomCmd.h"
 #include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
+#include "tests/sim/SimExchange.h"
 #include "tests/sim/SimTestUtil.h"
 #include "transport/Framing.h"
 #include "transport/SerialIO.h"
@@ -39,27 +40,6 @@ void drainLine(const QString& path) {
     while (::read(fd, sink, sizeof sink) > 0) {
     }
     ::close(fd);
-}
-
-struct Exchange {
-    int write = -1;
-    int read = -1;
-    std::vector<uint8_t> response;
-};
-
-// One host packet and, when the device accepted or aborted it, the device's answer.
-Exchange roundTrip(DeviceIO& io, const std::vector<uint8_t>& payload) {
-    Exchange e;
-    e.write = io.writePacket(payload.data(), uint16_t(payload.size()));
-    if (e.write == 0 || e.write == 2) {
-        uint8_t buffer[1024];
-        uint16_t length = 0;
-        e.read = io.readPacket(buffer, &length);
-        if (e.read == 0) {
-            e.response.assign(buffer, buffer + length);
-        }
-    }
-    return e;
 }
 
 struct UartFaultCase {
