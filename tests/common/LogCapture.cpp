@@ -16,36 +16,25 @@ void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& te
     record.append({type, text});
 }
 
-const char* levelName(QtMsgType type) {
-    switch (type) {
-        case QtDebugMsg:
-            return "debug";
-        case QtInfoMsg:
-            return "info";
-        case QtWarningMsg:
-            return "warning";
-        case QtCriticalMsg:
-            return "critical";
-        case QtFatalMsg:
-            return "fatal";
-    }
-    return "?";
-}
+struct Level {
+    const char* name;
+    const char* prefix;  // as the console shows it
+};
 
-const char* consolePrefix(QtMsgType type) {
+Level levelOf(QtMsgType type) {
     switch (type) {
         case QtDebugMsg:
-            return "[Debug] ";
+            return {"debug", "[Debug] "};
         case QtInfoMsg:
-            return "[Info] ";
+            return {"info", "[Info] "};
         case QtWarningMsg:
-            return "[Warning] ";
+            return {"warning", "[Warning] "};
         case QtCriticalMsg:
-            return "[Critical] ";
+            return {"critical", "[Critical] "};
         case QtFatalMsg:
-            return "[Fatal] ";
+            return {"fatal", "[Fatal] "};
     }
-    return "[Unknow Message Type] ";
+    return {"?", "[Unknow Message Type] "};
 }
 
 }  // namespace
@@ -77,7 +66,7 @@ QStringList LogCapture::messages(QtMsgType type) {
 QStringList LogCapture::lines() {
     QStringList result;
     for (const Message& message : messages()) {
-        result.append(QString::fromLatin1(consolePrefix(message.first)) + message.second);
+        result.append(QString::fromLatin1(levelOf(message.first).prefix) + message.second);
     }
     return result;
 }
@@ -95,7 +84,7 @@ QStringList LogCapture::lines(const QString& prefix) {
 QStringList LogCapture::matching(const char* level, const QString& fragment) {
     QStringList result;
     for (const Message& message : messages()) {
-        if (qstrcmp(levelName(message.first), level) == 0 && message.second.contains(fragment)) {
+        if (qstrcmp(levelOf(message.first).name, level) == 0 && message.second.contains(fragment)) {
             result.append(message.second);
         }
     }
