@@ -14,17 +14,8 @@ namespace RomCmd {
 namespace Test {
 namespace {
 
-struct Rig {
-    FakeDeviceIO* io;
-    std::unique_ptr<RomCmd> engine;
-};
-
 Rig makeRig(const QList<FakeDeviceIO::Reply>& replies, const QList<int>& writeResults = {}) {
-    auto transport = std::make_unique<FakeDeviceIO>();
-    FakeDeviceIO* io = transport.get();
-    io->replies = replies;
-    io->writeResults = writeResults;
-    return {io, std::make_unique<RomCmd>(std::move(transport), 1, QStringLiteral("COM7"))};
+    return makeEngineRig(1, QStringLiteral("COM7"), replies, writeResults);
 }
 
 SerialInfParam consoleRecord() {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+#include "romcmd/RomCmd.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -98,6 +102,22 @@ inline QByteArray pattern(int length, int seed = 0) {
         out[i] = char((i * 7 + seed + i / 251) & 0xFF);
     }
     return out;
+}
+
+// An engine over a scripted transport; the engine owns the transport, the test keeps a view.
+struct Rig {
+    FakeDeviceIO* io;
+    std::unique_ptr<RomCmd> engine;
+};
+
+inline Rig makeEngineRig(int deviceType, const QString& deviceId,
+                         const QList<FakeDeviceIO::Reply>& replies,
+                         const QList<int>& writeResults) {
+    auto transport = std::make_unique<FakeDeviceIO>();
+    FakeDeviceIO* io = transport.get();
+    io->replies = replies;
+    io->writeResults = writeResults;
+    return {io, std::make_unique<RomCmd>(std::move(transport), deviceType, deviceId)};
 }
 
 }  // namespace Test

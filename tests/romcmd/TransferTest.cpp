@@ -18,17 +18,8 @@ namespace RomCmd {
 namespace Test {
 namespace {
 
-struct Rig {
-    FakeDeviceIO* io;
-    std::unique_ptr<RomCmd> engine;
-};
-
 Rig makeRig(const QList<FakeDeviceIO::Reply>& replies, const QList<int>& writeResults = {}) {
-    auto transport = std::make_unique<FakeDeviceIO>();
-    FakeDeviceIO* io = transport.get();
-    io->replies = replies;
-    io->writeResults = writeResults;
-    return {io, std::make_unique<RomCmd>(std::move(transport), 2, QStringLiteral("hid-1"))};
+    return makeEngineRig(2, QStringLiteral("hid-1"), replies, writeResults);
 }
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {

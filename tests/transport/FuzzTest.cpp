@@ -67,11 +67,9 @@ TEST(UartFuzz, RandomStreamsNeverOverrunOrHang) {
     PtyPeer peer;
     ASSERT_TRUE(peer.ok());
     LogCapture log;
-    SerialPortInfo info;
-    info.portName = peer.slavePath();
-    SerialIO io{QVariant::fromValue(info)};
+    const std::unique_ptr<SerialIO> port = openSerialIO(peer, 20);
+    SerialIO& io = *port;
     ASSERT_EQ(io.status, 0);
-    io.setTimeout(20);
 
     const QSet<int> allowed{0, 1, 4, 11, 12, 13, 14};
     std::mt19937 rng(kSeed);
@@ -108,11 +106,9 @@ TEST(UartFuzz, PacketSequenceStaysInStep) {
     PtyPeer peer;
     ASSERT_TRUE(peer.ok());
     LogCapture log;
-    SerialPortInfo info;
-    info.portName = peer.slavePath();
-    SerialIO io{QVariant::fromValue(info)};
+    const std::unique_ptr<SerialIO> port = openSerialIO(peer, 2000);
+    SerialIO& io = *port;
     ASSERT_EQ(io.status, 0);
-    io.setTimeout(2000);
 
     std::mt19937 rng(kSeed + 1);
     std::vector<QByteArray> payloads;

@@ -7,8 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QVariant>
 #include <cerrno>
 #include <chrono>
+
+#include "transport/SerialIO.h"
+#include "transport/SerialPortInfo.h"
 
 namespace RomCmd {
 namespace Test {
@@ -16,6 +20,14 @@ namespace Test {
 qint64 monotonicMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::unique_ptr<SerialIO> openSerialIO(const PtyPeer& peer, int timeoutMs) {
+    SerialPortInfo info;
+    info.portName = peer.slavePath();
+    auto io = std::make_unique<SerialIO>(QVariant::fromValue(info));
+    io->setTimeout(timeoutMs);
+    return io;
 }
 
 namespace {

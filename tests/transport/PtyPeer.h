@@ -3,11 +3,15 @@
 #include <sys/types.h>
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace RomCmd {
+
+class SerialIO;
+
 namespace Test {
 
 // The device end of a pseudo-terminal: the transport opens the slave by name, the
@@ -44,6 +48,9 @@ private:
 
 // Milliseconds on a monotonic clock.
 qint64 monotonicMs();
+
+// A UART transport on the peer's slave with the given read time-out.
+std::unique_ptr<SerialIO> openSerialIO(const PtyPeer& peer, int timeoutMs);
 
 }  // namespace Test
 }  // namespace RomCmd

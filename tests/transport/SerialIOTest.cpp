@@ -24,11 +24,7 @@ protected:
     void TearDown() override { disarmWriteFault(); }
 
     std::unique_ptr<SerialIO> openPort(int timeoutMs = kShortTimeoutMs) {
-        SerialPortInfo info;
-        info.portName = peer.slavePath();
-        auto io = std::make_unique<SerialIO>(QVariant::fromValue(info));
-        io->setTimeout(timeoutMs);
-        return io;
+        return openSerialIO(peer, timeoutMs);
     }
 
     PtyPeer peer;

@@ -21,13 +21,7 @@ class SerialTiming : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(peer.ok()) << "no pseudo-terminal available"; }
 
-    std::unique_ptr<SerialIO> openPort(int timeoutMs) {
-        SerialPortInfo info;
-        info.portName = peer.slavePath();
-        auto io = std::make_unique<SerialIO>(QVariant::fromValue(info));
-        io->setTimeout(timeoutMs);
-        return io;
-    }
+    std::unique_ptr<SerialIO> openPort(int timeoutMs) { return openSerialIO(peer, timeoutMs); }
 
     PtyPeer peer;
     LogCapture log;
