@@ -87,9 +87,9 @@ TEST_F(SerialTiming, ShorterGapsKeepReading) {
     auto io = openPort(8000);
     ASSERT_EQ(io->status, 0);
     const QByteArray packet = uartPacket("xyz");
-    peer.feedLater({{0, packet.left(5)}, {400, packet.mid(5, 1)}, {400, packet.mid(6)}});
-
+    // Taken before the feeder starts, whose delays run from its own start.
     const qint64 start = monotonicMs();
+    peer.feedLater({{0, packet.left(5)}, {400, packet.mid(5, 1)}, {400, packet.mid(6)}});
     EXPECT_EQ(io->readPacket(buffer.data(), &length), 0) << log.dump().toStdString();
     EXPECT_GE(monotonicMs() - start, 800);
     EXPECT_EQ(length, 3);
@@ -113,9 +113,8 @@ TEST_P(SerialSlowStream, ZeroTimeOutWaitsForFullCount) {
     ASSERT_EQ(io->status, 0);
     const QByteArray packet = uartPacket("uv");
     // Header at once, then the payload bytes 1200 ms apart, beyond the inter-byte limit.
-    peer.feedLater({{0, packet.left(4)}, {1200, packet.mid(4, 1)}, {1200, packet.mid(5)}});
-
     const qint64 start = monotonicMs();
+    peer.feedLater({{0, packet.left(4)}, {1200, packet.mid(4, 1)}, {1200, packet.mid(5)}});
     const int result = io->readPacket(buffer.data(), &length);
     const qint64 elapsed = monotonicMs() - start;
     EXPECT_EQ(result, c.expected) << log.dump().toStdString();
