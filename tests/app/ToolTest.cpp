@@ -40,6 +40,14 @@ QStringList entries(const QString& decoded) {
     return result;
 }
 
+// A run without -p or -u logs exactly its complaint and the closing line.
+void expectNoDeviceRunLogged(const ToolRun& tool) {
+    const QStringList logged = entries(tool.decodedLog());
+    ASSERT_EQ(logged.size(), 2) << tool.decodedLog().toStdString();
+    EXPECT_EQ(logged.at(0).toStdString(), kNoDevice);
+    EXPECT_EQ(logged.at(1).toStdString(), kClosing);
+}
+
 struct Decoded {
     int exitCode = -1;
     QByteArray out;
@@ -148,10 +156,7 @@ TEST(ToolTest, NoDeviceTypeStillEndsNormally) {
     if (QDate::currentDate() != day) {
         GTEST_SKIP() << "the run crossed midnight";
     }
-    const QStringList logged = entries(tool.decodedLog());
-    ASSERT_EQ(logged.size(), 2) << tool.decodedLog().toStdString();
-    EXPECT_EQ(logged.at(0).toStdString(), kNoDevice);
-    EXPECT_EQ(logged.at(1).toStdString(), kClosing);
+    expectNoDeviceRunLogged(tool);
 }
 
 TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
@@ -204,10 +209,7 @@ TEST(ToolTest, ClosedConsoleDoesNotEndTheRun) {
     if (QDate::currentDate() != day) {
         GTEST_SKIP() << "the run crossed midnight";
     }
-    const QStringList logged = entries(tool.decodedLog());
-    ASSERT_EQ(logged.size(), 2) << tool.decodedLog().toStdString();
-    EXPECT_EQ(logged.at(0).toStdString(), kNoDevice);
-    EXPECT_EQ(logged.at(1).toStdString(), kClosing);
+    expectNoDeviceRunLogged(tool);
 }
 
 TEST(LogDecodeTest, DecodesGoodLinesAndMarksTheRest) {
