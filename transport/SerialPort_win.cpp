@@ -137,15 +137,14 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
         return;
 
     // Everything not set below stays off: no handshakes, DTR and RTS held inactive, no
-    // error-character replacement, no abort on error.
+    // parity checking or error-character replacement, no abort on error.
     DCB line{};
     line.DCBlength = sizeof line;
     line.BaudRate = baudRate > 0 ? static_cast<DWORD>(baudRate) : current.BaudRate;
-    line.fBinary = TRUE;
+    line.fBinary = TRUE;  // the only mode Windows supports
     // An unsupported byte size keeps the port's current one.
     line.ByteSize = byteSize >= 5 && byteSize <= 8 ? byteSize : current.ByteSize;
     line.Parity = lineParity(parity);
-    line.fParity = line.Parity != NOPARITY;
     line.StopBits = lineStopBits(stopBits);
     line.fDtrControl = DTR_CONTROL_DISABLE;
     line.fRtsControl = RTS_CONTROL_DISABLE;
