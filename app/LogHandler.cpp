@@ -1,6 +1,13 @@
 #include "app/LogHandler.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +24,22 @@ namespace {
 
 // QCoreApplication::applicationDirPath() may not exist yet and warns when asked too early,
 // and a warning from inside the handler would deadlock on its own mutex.
+#ifdef _WIN32
+QString executableDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (length == 0) {
+            return QDir::currentPath();
+        }
+        // A full buffer means the path was cut.
+        if (length < buffer.size()) {
+            return QFileInfo(QString::fromWCharArray(buffer.data(), int(length))).absolutePath();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#else
 QString executableDirectory() {
     std::vector<char> buffer(256);
     for (;;) {
@@ -31,6 +54,7 @@ QString executableDirectory() {
         buffer.resize(buffer.size() * 2);
     }
 }
+#endif
 
 void writeConsole(FILE* stream, const QByteArray& prefix, const QByteArray& text) {
     std::fwrite(prefix.constData(), 1, size_t(prefix.size()), stream);

@@ -9,8 +9,10 @@
 
 int main(int argc, char* argv[]) {
     // A console reader that goes away (tool | head) must not kill a run half way through a
-    // device write; the log file still gets every message.
+    // device write; the log file still gets every message. Windows has no such signal.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     RomCmd::LogHandler::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("0.6.0");

@@ -29,7 +29,7 @@ SerialIO::SerialIO(const QVariant& deviceInfo) {
 
     QMutexLocker locker(&serialPortLock);
     int errorNumber = 0;
-    if (!port.open(portName.toUtf8(), &errorNumber)) {
+    if (!port.open(portName.toUtf8().toStdString(), &errorNumber)) {
         status = ResultOpenFailed;
         qCritical() << "Serial port open failed! Name: " << portName << " error: " << errorNumber;
         return;
@@ -40,7 +40,7 @@ SerialIO::SerialIO(const QVariant& deviceInfo) {
 
 SerialIO::~SerialIO() {
     QMutexLocker locker(&serialPortLock);
-    const int handle = port.handle();
+    const intptr_t handle = port.handle();
     const int result = port.close();
     qInfo() << "serial close fd: " << handle << " name: " << portName << " result: " << result;
 }

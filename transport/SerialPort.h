@@ -1,13 +1,14 @@
 #pragma once
 
-#include <QByteArray>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace RomCmd {
 
 // Thin blocking serial-port layer with the read time-out contract the UART
-// framing relies on. One source file per operating system implements it.
+// framing relies on. One source file per operating system implements it; it needs
+// the standard library only, so it also builds where Qt is not available.
 class SerialPort {
 public:
     SerialPort() = default;
@@ -17,7 +18,7 @@ public:
 
     // Opens the port exclusively for blocking I/O; on failure returns false and
     // sets *errorNumber to the operating system's error number.
-    bool open(const QByteArray& name, int* errorNumber);
+    bool open(const std::string& name, int* errorNumber);
     // Byte size, parity and stop bits use the codes of SerialPortInfo.
     void setLine(int baudRate, uint8_t byteSize, int parity, int stopBits);
     // t != 0: a read ends at the full count, after more than 1000 ms between two
@@ -29,12 +30,18 @@ public:
     // Returns nonzero on success.
     int close();
 
-    bool isOpen() const { return fd >= 0; }
-    int handle() const { return fd; }
+    bool isOpen() const;
+    // The descriptor or handle value for the log, -1 while closed.
+    intptr_t handle() const;
 
 private:
+#ifdef _WIN32
+    void* port = nullptr;   // HANDLE of the open port
+    void* claim = nullptr;  // named mutex that keeps other openers of this tool out
+#else
     int fd = -1;
     uint32_t readTimeout = 0;
+#endif
 };
 
 }  // namespace RomCmd

@@ -18,7 +18,7 @@ namespace RomCmd {
 namespace {
 
 // The port name field holds 259 bytes plus the terminating zero.
-constexpr int kNameFieldSize = 260;
+constexpr size_t kNameFieldSize = 260;
 constexpr int64_t kInterByteLimitMs = 1000;
 constexpr int64_t kPerByteMs = 10;
 
@@ -78,22 +78,30 @@ SerialPort::~SerialPort() {
         close();
 }
 
-bool SerialPort::open(const QByteArray& name, int* errorNumber) {
+bool SerialPort::isOpen() const {
+    return fd >= 0;
+}
+
+intptr_t SerialPort::handle() const {
+    return fd;
+}
+
+bool SerialPort::open(const std::string& name, int* errorNumber) {
     // A name cut at a zero byte or at the field's end could open another port.
     if (name.size() >= kNameFieldSize) {
         *errorNumber = ENAMETOOLONG;
         return false;
     }
-    if (name.contains('\0')) {
+    if (name.find('\0') != std::string::npos) {
         *errorNumber = EINVAL;
         return false;
     }
-    const QByteArray path = name.startsWith('/') ? name : QByteArray("/dev/") + name;
+    const std::string path = !name.empty() && name[0] == '/' ? name : "/dev/" + name;
 
     // Refuse anything but a character device before opening it, so a mistyped name
     // never writes packets into a file or triggers another device's open side effects.
     struct stat info {};
-    if (::stat(path.constData(), &info) != 0) {
+    if (::stat(path.c_str(), &info) != 0) {
         *errorNumber = errno;
         return false;
     }
@@ -103,7 +111,7 @@ bool SerialPort::open(const QByteArray& name, int* errorNumber) {
     }
 
     // Non-blocking so the open does not wait for carrier detect; all waits use poll.
-    const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int handle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
         *errorNumber = errno;
         return false;
