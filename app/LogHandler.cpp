@@ -53,6 +53,24 @@ QString errorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// One write() in the normal case; 0, or the error that stopped it.
+int writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : ENOSPC;
+        }
+        data += written;
+        left -= size_t(written);
+    }
+    return 0;
+}
+
 // QDateTime and QDateTime::currentDateTime() have glibc examine /etc/localtime on every
 // call; localtime_r reads the zone once per process.
 void localNow(QDate* date, QTime* time) {
@@ -156,11 +174,11 @@ QString LogHandler::applicationDirectoryLocked() {
 }
 
 void LogHandler::consoleLocked(const QByteArray& prefix, const QByteArray& text) {
-    // One buffer and one flush, so a message reaches the console in one write.
+    // Past stdio, which splits what exceeds its buffer; anything printed through the stream
+    // before goes out first.
     FILE* stream = console ? console : stdout;
-    const QByteArray message = prefix + text + "\n\n";
-    std::fwrite(message.constData(), 1, size_t(message.size()), stream);
     std::fflush(stream);
+    writeAll(fileno(stream), prefix + text + "\n\n");
 }
 
 void LogHandler::closeLocked() {
@@ -248,25 +266,12 @@ bool LogHandler::openLocked(const QDate& date, const QTime& time) {
 }
 
 void LogHandler::writeFileLocked(const QByteArray& line) {
-    const char* data = line.constData();
-    size_t left = size_t(line.size());
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (!writeFailureReported) {
-                writeFailureReported = true;
-                const int error = written < 0 ? errno : ENOSPC;
-                const QString text = "Writing the log file " + QFile::decodeName(filePath) +
-                                     " failed (" + errorText(error) + "), log lines are lost";
-                consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
-            }
-            return;
-        }
-        data += written;
-        left -= size_t(written);
+    const int error = writeAll(fd, line);
+    if (error != 0 && !writeFailureReported) {
+        writeFailureReported = true;
+        const QString text = "Writing the log file " + QFile::decodeName(filePath) + " failed (" +
+                             errorText(error) + "), log lines are lost";
+        consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
     }
 }
 
