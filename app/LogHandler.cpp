@@ -6,6 +6,9 @@
 #endif
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -13,7 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QStringList>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "app/LogScrambler.h"
@@ -56,13 +64,47 @@ QString executableDirectory() {
 }
 #endif
 
-void writeConsole(FILE* stream, const QByteArray& prefix, const QByteArray& text) {
-    std::fwrite(prefix.constData(), 1, size_t(prefix.size()), stream);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+QString homeDirectory() {
+    const QByteArray home = qgetenv("HOME");
+    if (!home.isEmpty()) {
+        return QFile::decodeName(home);
+    }
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr ? QFile::decodeName(entry->pw_dir) : QString();
+}
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// One write() in the normal case; 0, or the error that stopped it.
+int writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : ENOSPC;
+        }
+        data += written;
+        left -= size_t(written);
+    }
+    return 0;
+}
+
+// QDateTime and QDateTime::currentDateTime() have glibc examine /etc/localtime on every
+// call; localtime_r reads the zone once per process.
+void localNow(QDate* date, QTime* time) {
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local;
+    ::localtime_r(&now.tv_sec, &local);
+    *date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    *time =
+        QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), int(now.tv_nsec / 1000000));
 }
 
 }  // namespace
@@ -103,14 +145,35 @@ QByteArray LogHandler::fileLine(const QTime& time, QtMsgType type, const QString
            LogScrambler::scramble(prefix(type) + text.toLocal8Bit());
 }
 
+QString LogHandler::besideDirectory(const QString& applicationDirectory) {
+    return applicationDirectory + "/logs/tarvo_manufacturing_tool";
+}
+
+QString LogHandler::fallbackDirectory() {
+    // A relative XDG_STATE_HOME is invalid and ignored, as for every XDG variable.
+    QString state = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
+    if (!QDir::isAbsolutePath(state)) {
+        state = homeDirectory() + "/.local/state";
+    }
+    return state + "/tarvo_manufacturing_tool/logs";
+}
+
+QString LogHandler::fileName(const QDate& date) {
+    return date.toString(QStringLiteral("yyyy-MM-dd")) + ".log";
+}
+
 void LogHandler::setClock(Clock newClock) {
     QMutexLocker locker(&mutex);
     clock = std::move(newClock);
 }
 
-void LogHandler::setApplicationDirectory(const QString& directory) {
+void LogHandler::setApplicationDirectory(const QString& newDirectory) {
     QMutexLocker locker(&mutex);
-    applicationDirectory = directory;
+    applicationDirectory = newDirectory;
+    closeLocked();
+    folder = Beside;
+    fallbackAnnounced = false;
+    writeFailureReported = false;
 }
 
 void LogHandler::setConsole(FILE* stream) {
@@ -120,11 +183,11 @@ void LogHandler::setConsole(FILE* stream) {
 
 QString LogHandler::logDirectory() {
     QMutexLocker locker(&mutex);
-    return applicationDirectoryLocked() + "/logs/tarvo_manufacturing_tool";
+    return besideDirectory(applicationDirectoryLocked());
 }
 
 QString LogHandler::logFilePath(const QDate& date) {
-    return logDirectory() + '/' + date.toString(QStringLiteral("yyyy-MM-dd")) + ".log";
+    return logDirectory() + '/' + fileName(date);
 }
 
 QString LogHandler::applicationDirectoryLocked() {
@@ -134,23 +197,132 @@ QString LogHandler::applicationDirectoryLocked() {
     return applicationDirectory;
 }
 
+void LogHandler::consoleLocked(const QByteArray& prefix, const QByteArray& text) {
+    // Past stdio, which splits what exceeds its buffer; anything printed through the stream
+    // before goes out first.
+    FILE* stream = console ? console : stdout;
+    std::fflush(stream);
+    writeAll(fileno(stream), prefix + text + "\n\n");
+}
+
+void LogHandler::closeLocked() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    fd = -1;
+    fileDate = QDate();
+    checkedSecond = -1;
+}
+
+bool LogHandler::stillOursLocked() const {
+    struct stat status;
+    return ::stat(filePath.constData(), &status) == 0 && status.st_dev == fileDevice &&
+           status.st_ino == fileInode;
+}
+
+bool LogHandler::fileReadyLocked(const QDate& date, const QTime& time) {
+    if (folder == NoFolder) {
+        return false;
+    }
+    if (fd >= 0 && date == fileDate) {
+        // A file removed or rotated underneath us is noticed within a second.
+        const int second = time.msecsSinceStartOfDay() / 1000;
+        if (second == checkedSecond) {
+            return true;
+        }
+        checkedSecond = second;
+        if (stillOursLocked()) {
+            return true;
+        }
+    }
+    closeLocked();
+    return openLocked(date, time);
+}
+
+bool LogHandler::openIn(const QString& folderPath, const QString& name, QString* error) {
+    if (!QDir().mkpath(folderPath)) {
+        *error = errorText(errno);
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(folderPath + '/' + name);
+    const int opened = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    struct stat status;
+    if (opened < 0 || ::fstat(opened, &status) != 0) {
+        *error = errorText(errno);
+        if (opened >= 0) {
+            ::close(opened);
+        }
+        return false;
+    }
+    fd = opened;
+    filePath = path;
+    fileDevice = status.st_dev;
+    fileInode = status.st_ino;
+    return true;
+}
+
+bool LogHandler::openLocked(const QDate& date, const QTime& time) {
+    const QString name = fileName(date);
+    QStringList failures;
+    while (folder != NoFolder) {
+        const QString directory =
+            folder == Beside ? besideDirectory(applicationDirectoryLocked()) : fallbackDirectory();
+        QString error;
+        if (openIn(directory, name, &error)) {
+            fileDate = date;
+            checkedSecond = time.msecsSinceStartOfDay() / 1000;
+            if (folder == Fallback && !fallbackAnnounced) {
+                fallbackAnnounced = true;
+                const QString text = "The log folder beside the tool cannot be written (" +
+                                     failures.join(", ") + "), the log goes to: " + directory;
+                consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
+                writeFileLocked(fileLine(time, QtWarningMsg, text) + '\n');
+            }
+            return true;
+        }
+        failures.append(directory + ": " + error);
+        folder = Folder(folder + 1);
+    }
+    const QString text = "No log folder can be written (" + failures.join(", ") +
+                         "), this run is not logged to a file";
+    consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
+    return false;
+}
+
+void LogHandler::writeFileLocked(const QByteArray& line) {
+    const int error = writeAll(fd, line);
+    if (error != 0 && !writeFailureReported) {
+        writeFailureReported = true;
+        const QString text = "Writing the log file " + QFile::decodeName(filePath) + " failed (" +
+                             errorText(error) + "), log lines are lost";
+        consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
+    }
+}
+
 void LogHandler::handle(QtMsgType type, const QString& text) {
     QMutexLocker locker(&mutex);
 
-    if (type != QtDebugMsg) {
-        writeConsole(console ? console : stdout, prefix(type), text.toLocal8Bit());
-    }
-
     // One reading of the clock, so the file chosen and the stamp written always agree.
-    const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
-    const QString directory = applicationDirectoryLocked() + "/logs/tarvo_manufacturing_tool";
-    const bool haveDirectory = QDir(directory).exists() || QDir().mkpath(directory);
-    QFile file(directory + '/' + now.date().toString(QStringLiteral("yyyy-MM-dd")) + ".log");
-    if (haveDirectory && file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    QDate date;
+    QTime time;
+    if (clock) {
+        const QDateTime now = clock();
+        date = now.date();
+        time = now.time();
+    } else {
+        localNow(&date, &time);
+    }
+    const bool haveFile = fileReadyLocked(date, time);
+    const QByteArray levelPrefix = prefix(type);
+    const QByteArray clear = text.toLocal8Bit();
+    if (type != QtDebugMsg) {
+        consoleLocked(levelPrefix, clear);
+    }
+    if (haveFile) {
         // Written whole, fatal included, so the reason for an abort is kept and the next
         // run's first line does not get glued to a half-written one.
-        file.write(fileLine(now.time(), type, text) + '\n');
-        file.close();
+        writeFileLocked('[' + time.toString(Qt::TextDate).toLatin1() + ']' +
+                        LogScrambler::scramble(levelPrefix + clear) + '\n');
     }
     if (type == QtFatalMsg) {
         std::abort();

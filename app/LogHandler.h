@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QMutex>
@@ -11,7 +13,8 @@
 namespace RomCmd {
 
 // The process-wide message handler: every message goes to standard output (all levels
-// but debug) and, time-stamped and scrambled, to the day's log file beside the program.
+// but debug) and, time-stamped and scrambled, to the day's log file beside the program,
+// or in the user's state folder when the folder beside the program cannot be written.
 // Nothing in here may log: the handler holds a non-recursive mutex while it runs.
 class LogHandler {
 public:
@@ -26,11 +29,19 @@ public:
     // "[hh:mm:ss]" followed by the scrambled prefix and text, without the line feed.
     static QByteArray fileLine(const QTime& time, QtMsgType type, const QString& text);
 
+    // The log folder beside a program in applicationDirectory.
+    static QString besideDirectory(const QString& applicationDirectory);
+    // $XDG_STATE_HOME/tarvo_manufacturing_tool/logs, ~/.local/state/... when unset.
+    static QString fallbackDirectory();
+    static QString fileName(const QDate& date);
+
     // Test seams; an empty clock, an empty folder and a null stream restore the defaults.
+    // A new folder also forgets the open file and the warnings already given.
     void setClock(Clock clock);
     void setApplicationDirectory(const QString& directory);
     void setConsole(FILE* stream);
 
+    // The folder beside the program and a day's file in it.
     QString logDirectory();
     QString logFilePath(const QDate& date);
 
@@ -38,11 +49,30 @@ private:
     LogHandler() = default;
     void handle(QtMsgType type, const QString& text);
     QString applicationDirectoryLocked();
+    void consoleLocked(const QByteArray& prefix, const QByteArray& text);
+    bool fileReadyLocked(const QDate& date, const QTime& time);
+    bool openLocked(const QDate& date, const QTime& time);
+    bool openIn(const QString& directory, const QString& name, QString* error);
+    bool stillOursLocked() const;
+    void writeFileLocked(const QByteArray& line);
+    void closeLocked();
 
     QMutex mutex;
     Clock clock;
     QString applicationDirectory;
     FILE* console = nullptr;
+
+    // The day's file stays open between messages; the folder is chosen once per run.
+    enum Folder { Beside, Fallback, NoFolder };
+    Folder folder = Beside;
+    int fd = -1;
+    QDate fileDate;
+    QByteArray filePath;
+    dev_t fileDevice = 0;
+    ino_t fileInode = 0;
+    int checkedSecond = -1;
+    bool fallbackAnnounced = false;
+    bool writeFailureReported = false;
 };
 
 }  // namespace RomCmd

@@ -52,6 +52,10 @@ protected:
         consolePath = dir.filePath("console.txt");
         console = std::fopen(QFile::encodeName(consolePath).constData(), "w+");
         ASSERT_NE(console, nullptr);
+        // Never the real per-user folder, whatever a case does to the folder beside the tool.
+        savedState = qgetenv("XDG_STATE_HOME");
+        hadState = qEnvironmentVariableIsSet("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
         handler().setApplicationDirectory(dir.path());
         handler().setConsole(console);
         setTime(kNoon);
@@ -61,6 +65,11 @@ protected:
         handler().setApplicationDirectory(QString());
         handler().setConsole(nullptr);
         std::fclose(console);
+        if (hadState) {
+            qputenv("XDG_STATE_HOME", savedState);
+        } else {
+            qunsetenv("XDG_STATE_HOME");
+        }
     }
 
     static LogHandler& handler() { return LogHandler::instance(); }
@@ -75,9 +84,17 @@ protected:
         return dir.path() + "/logs/tarvo_manufacturing_tool/" + day + ".log";
     }
 
+    void clearConsole() {
+        ASSERT_EQ(std::fflush(console), 0);
+        ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
+        std::rewind(console);
+    }
+
     QTemporaryDir dir;
     QString consolePath;
     FILE* console = nullptr;
+    QByteArray savedState;
+    bool hadState = false;
 };
 
 TEST_F(LogHandlerTest, EachLevelReachesConsoleAndFile) {
@@ -95,10 +112,8 @@ TEST_F(LogHandlerTest, EachLevelReachesConsoleAndFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.clear.toStdString());
-        QFile::remove(logFile("2026-03-01"));
-        ASSERT_EQ(std::fflush(console), 0);
-        ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
-        std::rewind(console);
+        QFile::resize(logFile("2026-03-01"), 0);
+        clearConsole();
 
         log(c.type, "abc");
 
@@ -163,19 +178,22 @@ TEST_F(LogHandlerTest, CreatesMissingFolders) {
     EXPECT_EQ(consoleText().toStdString(), "");
 }
 
-TEST_F(LogHandlerTest, UnwritableLogDropsOnlyTheFileLine) {
+TEST_F(LogHandlerTest, UnwritableLogFolderFallsBackToTheStateFolder) {
     struct Case {
         const char* name;
         const char* blocker;  // made a plain file or a folder in the way of the log
         bool asFolder;
+        bool stateBlocked;  // a plain file in the way of the state folder as well
     };
     const Case cases[] = {
-        {"LogsIsAFile", "logs", false},
-        {"DayFileIsAFolder", "logs/tarvo_manufacturing_tool/2026-03-01.log", true},
+        {"LogsIsAFile", "logs", false, false},
+        {"DayFileIsAFolder", "logs/tarvo_manufacturing_tool/2026-03-01.log", true, false},
+        {"NoFolderAtAll", "logs", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir appDir;
+        QTemporaryDir stateDir;
         const QString blocker = appDir.path() + "/" + c.blocker;
         if (c.asFolder) {
             ASSERT_TRUE(QDir().mkpath(blocker));
@@ -183,10 +201,13 @@ TEST_F(LogHandlerTest, UnwritableLogDropsOnlyTheFileLine) {
             QFile file(blocker);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         }
+        if (c.stateBlocked) {
+            QFile file(stateDir.filePath("tarvo_manufacturing_tool"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        qputenv("XDG_STATE_HOME", QFile::encodeName(stateDir.path()));
         handler().setApplicationDirectory(appDir.path());
-        ASSERT_EQ(std::fflush(console), 0);
-        ASSERT_EQ(::ftruncate(fileno(console), 0), 0);
-        std::rewind(console);
+        clearConsole();
 
         // Installed for real, so a warning from inside the handler would show up on stderr.
         const QtMessageHandler previous = qInstallMessageHandler(&LogHandler::handleMessage);
@@ -197,9 +218,106 @@ TEST_F(LogHandlerTest, UnwritableLogDropsOnlyTheFileLine) {
         qInstallMessageHandler(previous);
         EXPECT_EQ(stderrText, "");
 
-        EXPECT_EQ(consoleText().toStdString(), "[Critical] still shown\n\n[Info] and again\n\n");
+        // One warning, before the first message, naming the folder used (or saying none is).
+        const QString fallback = stateDir.path() + "/tarvo_manufacturing_tool/logs";
+        const QString shown = QString::fromLocal8Bit(consoleText());
+        const QString warning = shown.section("\n\n", 0, 0);
+        EXPECT_TRUE(warning.startsWith("[Warning] ")) << shown.toStdString();
+        EXPECT_TRUE(warning.contains(appDir.path() + "/logs/tarvo_manufacturing_tool"))
+            << warning.toStdString();
+        EXPECT_TRUE(warning.endsWith(c.stateBlocked ? QString("this run is not logged to a file")
+                                                    : "the log goes to: " + fallback))
+            << warning.toStdString();
+        EXPECT_EQ(shown.mid(warning.size()).toStdString(),
+                  "\n\n[Critical] still shown\n\n[Info] and again\n\n");
         EXPECT_EQ(QFileInfo(blocker).isDir(), c.asFolder);
+
+        const QList<QByteArray> lines = decodedLines(fallback + "/2026-03-01.log");
+        if (c.stateBlocked) {
+            EXPECT_EQ(lines, QList<QByteArray>{"<undecodable> <missing>"});
+        } else {
+            ASSERT_EQ(lines.size(), 3);
+            EXPECT_EQ(QString::fromLocal8Bit(lines.at(0)), "[10:11:12]" + warning);
+            EXPECT_EQ(lines.at(1).toStdString(), "[10:11:12][Critical] still shown");
+            EXPECT_EQ(lines.at(2).toStdString(), "[10:11:12][Info] and again");
+        }
     }
+}
+
+TEST(LogHandlerPaths, FallbackFolderFollowsXdgStateHome) {
+    struct Case {
+        const char* state;  // nullptr: unset
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/srv/state", "/srv/state/tarvo_manufacturing_tool/logs"},
+        {nullptr, "/home/op/.local/state/tarvo_manufacturing_tool/logs"},
+        {"", "/home/op/.local/state/tarvo_manufacturing_tool/logs"},
+        {"relative/state", "/home/op/.local/state/tarvo_manufacturing_tool/logs"},
+    };
+    const QByteArray savedHome = qgetenv("HOME");
+    const bool hadState = qEnvironmentVariableIsSet("XDG_STATE_HOME");
+    const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+    qputenv("HOME", "/home/op");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state ? c.state : "unset");
+        if (c.state) {
+            qputenv("XDG_STATE_HOME", c.state);
+        } else {
+            qunsetenv("XDG_STATE_HOME");
+        }
+        EXPECT_EQ(LogHandler::fallbackDirectory().toStdString(), c.expected);
+    }
+    qputenv("HOME", savedHome);
+    if (hadState) {
+        qputenv("XDG_STATE_HOME", savedState);
+    } else {
+        qunsetenv("XDG_STATE_HOME");
+    }
+}
+
+TEST_F(LogHandlerTest, RemovedOrRotatedFileIsReopened) {
+    struct Case {
+        const char* name;
+        bool rotate;  // renamed away instead of removed
+    };
+    const Case cases[] = {{"Removed", false}, {"Rotated", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = logFile("2026-03-01");
+        const QString rotated = path + ".1";
+        QFile::remove(path);
+        QFile::remove(rotated);
+        setTime(kNoon);
+        log(QtInfoMsg, "before");
+        if (c.rotate) {
+            ASSERT_TRUE(QFile::rename(path, rotated));
+        } else {
+            ASSERT_TRUE(QFile::remove(path));
+        }
+        setTime(kNoon.addSecs(1));
+        log(QtInfoMsg, "after");
+
+        EXPECT_EQ(decodedLines(path), QList<QByteArray>{"[10:11:13][Info] after"});
+        if (c.rotate) {
+            EXPECT_EQ(decodedLines(rotated), QList<QByteArray>{"[10:11:12][Info] before"});
+        }
+    }
+}
+
+TEST_F(LogHandlerTest, FailedFileWriteIsReportedOnce) {
+    const QString path = logFile("2026-03-01");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    if (!QFile::link("/dev/full", path)) {
+        GTEST_SKIP() << "cannot link the day's file to /dev/full";
+    }
+    log(QtInfoMsg, "first");
+    log(QtInfoMsg, "second");
+
+    EXPECT_EQ(consoleText().toStdString(),
+              "[Info] first\n\n[Warning] Writing the log file " + path.toStdString() +
+                  " failed (No space left on device), log lines are lost\n\n"
+                  "[Info] second\n\n");
 }
 
 TEST_F(LogHandlerTest, ConcurrentMessagesStayWhole) {

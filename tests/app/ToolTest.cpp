@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -54,10 +56,14 @@ struct Decoded {
     QByteArray err;
 };
 
-Decoded runDecoder(const QStringList& arguments, const QByteArray& input = QByteArray()) {
+Decoded runDecoder(
+    const QStringList& arguments, const QByteArray& input = QByteArray(),
+    const QString& program = QStringLiteral(TARVO_BIN_DIR "/tarvo_log_decode"),
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     Decoded result;
     QProcess decoder;
-    decoder.start(QStringLiteral(TARVO_BIN_DIR "/tarvo_log_decode"), arguments);
+    decoder.setProcessEnvironment(environment);
+    decoder.start(program, arguments);
     if (!decoder.waitForStarted(10000)) {
         return result;
     }
@@ -271,6 +277,56 @@ TEST(LogDecodeTest, MissingFileDoesNotStopTheOthers) {
     const Decoded alone = runDecoder({second});
     EXPECT_EQ(alone.exitCode, 0);
     EXPECT_EQ(alone.out.toStdString(), "[01:02:03] [Warning] 2026-03-02.log\n");
+}
+
+TEST(LogDecodeTest, DayReadsTheFolderBesideTheToolAndTheStateFolder) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString app = dir.path() + "/app";
+    const QString decoder = app + "/tarvo_log_decode";
+    ASSERT_TRUE(QDir().mkpath(app));
+    ASSERT_TRUE(QFile::copy(TARVO_BIN_DIR "/tarvo_log_decode", decoder));
+    ASSERT_TRUE(
+        QFile::setPermissions(decoder, QFile::permissions(TARVO_BIN_DIR "/tarvo_log_decode")));
+    const QString beside = LogHandler::besideDirectory(app) + "/2026-03-01.log";
+    const QString fallback = dir.path() + "/state/tarvo_manufacturing_tool/logs/2026-03-01.log";
+    const QPair<QString, const char*> logs[] = {{beside, "by root"}, {fallback, "by operator"}};
+    for (const auto& log : logs) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(log.first).path()));
+        QFile file(log.first);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(LogHandler::fileLine(QTime(1, 2, 3), QtInfoMsg, log.second) + "\n");
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", dir.path() + "/state");
+
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        QString out;
+        QString err;  // a fragment
+    };
+    const Case cases[] = {
+        {{"--day", "2026-03-01"},
+         0,
+         "==> " + beside + " <==\n[01:02:03] [Info] by root\n==> " + fallback +
+             " <==\n[01:02:03] [Info] by operator\n",
+         ""},
+        {{"--day", "2026-03-02"},
+         1,
+         "",
+         "no log of 2026-03-02 in " + QFileInfo(beside).path() + ", "},
+        {{"--day", "1.3.2026"}, 1, "", "--day needs a date as yyyy-MM-dd, or today"},
+        {{"--day"}, 1, "", "--day needs a date"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Decoded decoded = runDecoder(c.arguments, {}, decoder, environment);
+        EXPECT_EQ(decoded.exitCode, c.exitCode);
+        EXPECT_EQ(QString::fromLocal8Bit(decoded.out).toStdString(), c.out.toStdString());
+        EXPECT_TRUE(QString::fromLocal8Bit(decoded.err).contains(c.err))
+            << decoded.err.toStdString();
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <hidapi.h>
 
 #include <QQueue>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +21,7 @@ struct Attached {
     QString path;
     uint16_t vid;
     uint16_t pid;
+    bool denied = false;
 };
 
 struct ReadOutcome {
@@ -55,6 +57,12 @@ void reset() {
 }
 void attach(const QString& path, uint16_t vid, uint16_t pid) {
     state().attached.append({path, vid, pid});
+}
+void denyAccess(const QString& path) {
+    for (auto& device : state().attached) {
+        if (device.path == path)
+            device.denied = true;
+    }
 }
 void queueReport(const QByteArray& report) {
     state().outcomes.enqueue({1, report});
@@ -146,6 +154,10 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
     state().idsOpened.append(uint32_t(vendor_id) << 16 | product_id);
     for (const auto& device : state().attached) {
         if (device.vid == vendor_id && device.pid == product_id) {
+            if (device.denied) {
+                errno = EACCES;
+                return nullptr;
+            }
             ++state().openDevices;
             return new hid_device_{device.path};
         }
@@ -158,6 +170,10 @@ hid_device* hid_open_path(const char* path) {
     state().pathsOpened.append(wanted);
     for (const auto& device : state().attached) {
         if (device.path == wanted) {
+            if (device.denied) {
+                errno = EACCES;
+                return nullptr;
+            }
             ++state().openDevices;
             return new hid_device_{device.path};
         }

@@ -27,6 +27,8 @@ struct Read {
 
 void reset();
 void attach(const QString& path, uint16_t vid, uint16_t pid);
+// Opening this attached device fails as hidraw does without permission (errno EACCES).
+void denyAccess(const QString& path);
 
 // Queued outcomes of hid_read_timeout, in order; an empty queue means no report.
 void queueReport(const QByteArray& report);

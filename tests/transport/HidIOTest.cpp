@@ -62,6 +62,7 @@ struct OpenCase {
     QStringList pathsTried;
     QList<uint32_t> idsTried;
     QString critical;
+    QString denied = {};  // an attached device that refuses to be opened
 };
 
 class HidOpen : public HidFixture, public ::testing::WithParamInterface<OpenCase> {};
@@ -72,12 +73,26 @@ TEST_P(HidOpen, OpensByPathOrFirstMatchingIds) {
     info.devicePath = c.path;
     info.vid = c.vid;
     info.pid = c.pid;
+    if (!c.denied.isEmpty())
+        HidDouble::denyAccess(c.denied);
     {
         HidIO io{QVariant::fromValue(info)};
         EXPECT_EQ(HidDouble::pathsOpened(), c.pathsTried);
         EXPECT_EQ(HidDouble::idsOpened(), c.idsTried);
         EXPECT_EQ(log.messages(QtCriticalMsg),
                   c.critical.isEmpty() ? QStringList() : QStringList{c.critical});
+        // A refused open, and only that, gets one hint right after its critical line.
+        const QStringList lines = log.lines();
+        const QStringList hints = log.matching("info", "60-tarvo-boot-rom.rules");
+        if (c.denied.isEmpty()) {
+            EXPECT_TRUE(hints.isEmpty()) << log.dump().toStdString();
+        } else {
+            ASSERT_EQ(lines.size(), 2) << log.dump().toStdString();
+            EXPECT_EQ(lines.at(0), "[Critical] " + c.critical);
+            EXPECT_EQ(hints.size(), 1);
+            EXPECT_TRUE(lines.at(1).startsWith("[Info] No permission to open the USB device"))
+                << lines.at(1).toStdString();
+        }
         if (c.opened.isEmpty()) {
             EXPECT_EQ(io.status, 5);
             EXPECT_EQ(HidDouble::openDevices(), 0);
@@ -114,7 +129,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {},
                  {0x5E3A0043},
-                 "Usb device open failed!  vid:  24122  pid:  67  devicePath:  \"\""}),
+                 "Usb device open failed!  vid:  24122  pid:  67  devicePath:  \"\""},
+        OpenCase{"ByPathNoPermission",
+                 kPathB,
+                 0x5E3A,
+                 0x42,
+                 "",
+                 {kPathB},
+                 {},
+                 "Usb device open failed!  vid:  24122  pid:  66  devicePath:  \"/dev/hidraw4\"",
+                 kPathB},
+        OpenCase{"ByIdsNoPermission",
+                 "",
+                 0x5E3A,
+                 0x42,
+                 "",
+                 {},
+                 {0x5E3A0042},
+                 "Usb device open failed!  vid:  24122  pid:  66  devicePath:  \"\"",
+                 kPathA}),
     [](const ::testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.label); });
 
 TEST_F(HidFixture, VariantWithoutRecordUsesDefaults) {
