@@ -25,8 +25,8 @@ int main(int argc, char* argv[]) {
     }
 
     RomCmd::RomConsoleMode console(parser);
-    console.run();
+    const int status = console.run();
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
             << QCoreApplication::applicationVersion() << "\r\n";
-    return 0;
+    return status;
 }

@@ -67,6 +67,7 @@ void RomConsoleMode::runFirmwareStep() {
     if (!QFileInfo::exists(firmwarePath)) {
         qCritical() << "Can not find firmware path: " << firmwarePath;
         qCritical() << "Firmware will be ignored and will connect with ROM directly!";
+        firmwareIgnored = true;
         return;
     }
     for (;;) {
@@ -92,6 +93,7 @@ void RomConsoleMode::runFirmwareStep() {
         }
     }
     qCritical() << "The firmware can not be loaded correctly and will be ignored!";
+    firmwareIgnored = true;
 }
 
 bool RomConsoleMode::loadFirmwareOnce() {

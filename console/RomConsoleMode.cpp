@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include "console/ExitStatus.h"
+
 namespace RomCmd {
 
 namespace {
@@ -73,7 +75,7 @@ RomConsoleMode::~RomConsoleMode() {
     }
 }
 
-void RomConsoleMode::run() {
+int RomConsoleMode::run() {
     if (consoleType == 1) {
         qInfo() << "Run Imgage Edit Commands:";
         const QStringList commands = commandList;
@@ -81,15 +83,15 @@ void RomConsoleMode::run() {
             if (!runImageCommand(command)) {
                 qCritical() << "Run command failed!"
                             << " command: " << command;
-                return;
+                return ExitCommandFailed;
             }
         }
-        return;
+        return ExitSuccess;
     }
 
     if (deviceType == 0) {
         qCritical() << "Please select device type! 'p' is serial port, 'u' is usb device.";
-        return;
+        return ExitNoDevice;
     }
 
     qDebug() << "Parse device info: " << deviceParam;
@@ -97,9 +99,12 @@ void RomConsoleMode::run() {
     const bool selected =
         deviceType == kSerialDevice ? selectSerialDevice(fields) : selectUsbDevice(fields);
     if (!selected) {
-        return;
+        return ExitNoDevice;
     }
-    runRomApiCommands();
+    if (!runRomApiCommands()) {
+        return ExitCommandFailed;
+    }
+    return firmwareIgnored ? ExitFirmwareIgnored : ExitSuccess;
 }
 
 bool RomConsoleMode::runRomApiCommands() {

@@ -98,6 +98,7 @@ TEST_F(FirmwareOverHid, LoadsSeesTheDeviceLeaveAndReturnThenRunsTheCommandsOnThe
     EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1);
     EXPECT_EQ(countStarting(lines, kLoaded), 1);
     EXPECT_EQ(countStarting(lines, "[Critical]"), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST_F(FirmwareOverHid, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
@@ -124,6 +125,8 @@ TEST_F(FirmwareOverHid, FirmwareThatNeverAnswersIsLoadedThreeTimesThenTheCommand
     EXPECT_EQ(countStarting(lines, kTimeout), 0);
     EXPECT_EQ(countStarting(lines, kFirmwareVersion), 0);
     EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+    // The commands succeeded, but on the ROM and not on the firmware that was asked for.
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, DeviceThatNeverReturnsTimesOut) {
@@ -135,6 +138,7 @@ TEST_F(FirmwareOverHid, DeviceThatNeverReturnsTimesOut) {
     EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1) << result.output.toStdString();
     EXPECT_EQ(countStarting(lines, kTimeout), 1);
     EXPECT_EQ(countStarting(lines, kLoaded), 0);
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, MissingFirmwareFileIsSkippedAndTheCommandsRunOnTheRom) {
@@ -149,6 +153,7 @@ TEST_F(FirmwareOverHid, MissingFirmwareFileIsSkippedAndTheCommandsRunOnTheRom) {
     const QStringList lines = outputLines(result);
     EXPECT_EQ(countStarting(lines, "[Info] Load Image."), 0);
     EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, LoadBlfwCommandLoadsTheSeriesFirmware) {
@@ -167,6 +172,7 @@ TEST_F(FirmwareOverHid, LoadBlfwCommandWithoutItsFolderFails) {
         inOrder(result, {"[Critical] \"Can not find blfw folder: " + tool.appDir() + "/bl_fw/ABC\"",
                          "[Critical] Run command failed!  command:  \"load-blfw abc 1\""}));
     EXPECT_EQ(countStarting(outputLines(result), kRomVersion), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 3);
 }
 
 // Over the UART the step needs no reconnection when the firmware already answers.
@@ -224,7 +230,7 @@ TEST(ImageEditorE2e, MissingToolIsReported) {
                  "[Critical] Run command failed!  command:  \"create-image a.json\""}));
     EXPECT_EQ(countStarting(outputLines(result), "[Info] Run command:"), 1)
         << result.output.toStdString();
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 3);
 }
 
 // A tool that exits with an error still counts as done; one that cannot start does not.

@@ -151,6 +151,7 @@ TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
     EXPECT_EQ(criticals.last(), kGiveUp);
     EXPECT_EQ(log.count(kGiveUp), 1);
     EXPECT_EQ(log.count("Firmware has been load success!"), 0);
+    EXPECT_TRUE(console.firmwareIgnored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,6 +194,7 @@ TEST_P(SkippedStep, TouchesNoDevice) {
     EXPECT_EQ(controller.console->firmwareAttempts, 0);
     EXPECT_EQ(controller.environment->listings, 0);
     EXPECT_TRUE(controller.environment->sleeps.empty());
+    EXPECT_EQ(controller.console->firmwareIgnored, c.loadFirmware);
 }
 
 INSTANTIATE_TEST_SUITE_P(
