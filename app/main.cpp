@@ -24,6 +24,7 @@ int main(int argc, char* argv[]) {
         qWarning() << "Argument not used by any option:" << argument;
     }
 
+    // The controller outlives the closing line: its engine closes the device afterwards.
     RomCmd::RomConsoleMode console(parser);
     const int status = console.run();
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "

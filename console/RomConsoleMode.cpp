@@ -67,12 +67,10 @@ RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
 }
 
 RomConsoleMode::~RomConsoleMode() {
-    // Only scheduled: no event loop runs afterwards, so the engine and its open device stay
-    // until the process ends and the closing line remains the run's last message.
-    if (romCmd) {
-        romCmd->deleteLater();
-        romCmd = nullptr;
-    }
+    // Deleted at once: no event loop runs afterwards, and only the engine's transport closes
+    // the device and clears its exclusive-use flag.
+    delete romCmd;
+    romCmd = nullptr;
 }
 
 int RomConsoleMode::run() {

@@ -176,7 +176,7 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
     EXPECT_TRUE(result.output.startsWith(
         "[Warning] timeout value format error, default timeout value will be used.\n\n"))
         << result.output.toStdString();
-    EXPECT_TRUE(result.output.endsWith(QString(kClosing) + "\n\n"));
+    EXPECT_TRUE(endsWithClosingLine(result.output)) << result.output.toStdString();
 
     if (QDate::currentDate() != day) {
         GTEST_SKIP() << "the run crossed midnight";

@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 
 #include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
@@ -421,6 +427,29 @@ TEST_F(EndToEnd, UsbAutoDetection) {
             << output.toStdString();
         sim.stop();
     }
+}
+
+// A pseudo-terminal keeps its exclusive-use flag after the last close, and the flag shuts out
+// every later run by a user other than root: the tool has to clear it before it ends.
+TEST_F(EndToEnd, SerialPortIsReleasedWhenTheRunEnds) {
+    startDevice();
+    const QString output = run({"query-rte 1"});
+    // Only the port's own close line follows the closing line.
+    const int end = output.indexOf(block(kEnd));
+    ASSERT_GE(end, 0) << output.toStdString();
+    const QString tail = output.mid(end + block(kEnd).size());
+    EXPECT_TRUE(tail.startsWith("[Info] serial close fd: ") && tail.count('\n') == 2 &&
+                tail.endsWith(" result:  1\n\n"))
+        << tail.toStdString();
+
+    const int fd = ::open(QFile::encodeName(sim.ptyPath()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << "open: " << std::strerror(errno);
+    int exclusive = -1;
+    const int got = ::ioctl(fd, TIOCGEXCL, &exclusive);
+    ::close(fd);
+    ASSERT_EQ(got, 0) << "TIOCGEXCL: " << std::strerror(errno);
+    EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(EndToEnd, SerialPortGivenWithBaudRate) {

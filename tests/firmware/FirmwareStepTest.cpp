@@ -42,7 +42,6 @@ struct Controller {
         console->setEnvironment(environment);
     }
     ~Controller() {
-        // The controller only schedules its engine for deletion; no event loop runs here.
         delete console->romCmd;
         console->romCmd = nullptr;
     }
