@@ -367,6 +367,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "[Critical] Erase all failed!  memoryId:  1  address:  134217728  length:  "
                     "4096  status:  17  message:  \"Command execute failed, check the log file to "
                     "get more details.\""},
+        // The device ends the data after its first packet.
+        FailureCase{"ShortData",
+                    {"--fault", "short-data@2"},
+                    "read-memory 0 20000000 2048",
+                    "[Critical] Read Memory failed!  memoryId:  0  address:  536870912  length:  "
+                    "2048  status:  17  message:  \"Command execute failed, check the log file to "
+                    "get more details.\""},
         FailureCase{"ReadOutsideMemory",
                     {},
                     "read-memory 0 10 10",
