@@ -233,7 +233,6 @@ TEST(ImageEditorE2e, MissingToolIsReported) {
     EXPECT_EQ(result.exitCode, 3);
 }
 
-// A tool that exits with an error still counts as done; one that cannot start does not.
 TEST(ImageEditorE2e, ToolThatCannotStartFailsTheCommand) {
     ToolRun tool;
     const QString toolPath = tool.appDir() + "/tools/tarvo_img_util";
@@ -247,17 +246,44 @@ TEST(ImageEditorE2e, ToolThatCannotStartFailsTheCommand) {
                          "[Critical] Run command failed!  command:  \"create-image a.json\""}));
 }
 
-TEST(ImageEditorE2e, ToolErrorIsRelayedAndTheNextCommandRuns) {
-    ToolRun tool;
-    ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
-    const ToolResult result =
-        tool.run({"-i", "-r", "create-image a.json", "-r", "gen-image a.json"});
-    ASSERT_TRUE(result.finished);
-    EXPECT_TRUE(
-        inOrder(result, {"[Info] tarvo_img_util: error: missing key \"output\" in a.json",
-                         "[Info] Run command:  \"gen-image a.json\"",
-                         "[Critical] Command is not exist!  Command:  \"gen-image\"",
-                         "[Critical] Run command failed!  command:  \"gen-image a.json\""}));
+// The tool's own words stay relayed; its failure ends the run like any failed command.
+TEST(ImageEditorE2e, ToolErrorOrCrashFailsTheCommand) {
+    struct Case {
+        const char* name;
+        QByteArray tool;  // replaces the image tool; empty keeps the real one
+        QString relayed;
+        QString critical;
+    };
+    const Case cases[] = {
+        {"ExitStatus",
+         {},
+         "[Info] tarvo_img_util: error: missing key \"output\" in a.json",
+         "[Critical] Image editor tools failed!  exit code:  1"},
+        {"Crash", "#!/bin/sh\necho writing the image\nkill -SEGV $$\n", "[Info] writing the image",
+         "[Critical] Image editor tools crashed!  signal:  11"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolRun tool;
+        if (!c.tool.isEmpty()) {
+            const QString path = tool.appDir() + "/tools/tarvo_img_util";
+            ASSERT_TRUE(QFile::remove(path));
+            ASSERT_TRUE(writeFile(path, c.tool));
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
+        const ToolResult result =
+            tool.run({"-i", "-r", "create-image a.json", "-r", "create-image a.json"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(inOrder(result, {c.relayed, c.critical,
+                                     "[Critical] Run command failed!  command:  \"create-image "
+                                     "a.json\""}));
+        EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 2)
+            << result.output.toStdString();
+        EXPECT_EQ(countStarting(outputLines(result), "[Info] Run command:"), 1)
+            << result.output.toStdString();
+        EXPECT_EQ(result.exitCode, 3);
+    }
 }
 
 }  // namespace
