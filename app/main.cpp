@@ -18,8 +18,7 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     RomCmd::setupOptions(app, parser);
-    // The parser reads no positional arguments; say so rather than drop them unseen
-    // (a "-p" value holding a "-" ends up here).
+    // The parser reads no positional arguments; say so rather than drop them unseen.
     for (const QString& argument : parser.positionalArguments()) {
         qWarning() << "Argument not used by any option:" << argument;
     }

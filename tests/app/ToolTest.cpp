@@ -196,12 +196,12 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
 
 TEST(ToolTest, StrayArgumentIsReported) {
     ToolRun tool;
-    // The short form's value holding a "-" is split off and read by no option.
-    const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x"});
+    // A port path holding a "-" stays the value of -p; the word after it is read by no option.
+    const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x", "create-image"});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output.toStdString(),
-              "[Warning] Argument not used by any option: \"/dev/serial/by-id/usb-x\"\n\n"
+              "[Warning] Argument not used by any option: \"create-image\"\n\n"
               "[Info] Run Imgage Edit Commands:\n\n" +
                   std::string(kClosing) + "\n\n");
 }
