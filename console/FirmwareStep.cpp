@@ -148,6 +148,10 @@ bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
                 return true;
             }
         }
+        // The system list leaves out pseudo-terminals and the like; such a port is back when
+        // its device node is.
+        return !serialParam.portName.isEmpty() &&
+               environment->isCharacterDevice(DeviceEnvironment::portPath(serialParam.portName));
     }
     return false;
 }

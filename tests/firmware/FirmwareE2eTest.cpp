@@ -188,6 +188,22 @@ TEST(FirmwareOverUart, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
     EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 0) << result.output.toStdString();
 }
 
+// A pseudo-terminal, like a /dev/serial/by-id link, is missing from the system's port list;
+// the step still sees the device come back after the load.
+TEST(FirmwareOverUart, LoadsSeesTheDeviceReturnThenRunsTheCommandsOnTheFirmware) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--leave-ms", "1500"}));
+    ToolRun tool;
+    const ToolResult result = tool.run({"-p", sim.ptyPath(), "-f", "tv5100,1", "-r", "query-rte"},
+                                       QProcessEnvironment::systemEnvironment(), 90000);
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {loadLine(tool, "signed"), kWaitDisconnect, kWaitReconnect,
+                                 kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    EXPECT_EQ(countStarting(outputLines(result), kTimeout), 0) << result.output.toStdString();
+    EXPECT_EQ(countStarting(outputLines(result), kGiveUp), 0);
+    EXPECT_EQ(result.exitCode, 0);
+}
+
 bool writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
