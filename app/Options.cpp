@@ -52,7 +52,7 @@ QStringList preprocessArguments(QStringList arguments) {
     for (int i = 0; i + 1 < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if ((argument == QLatin1String("-p") || argument == QLatin1String("-u")) &&
-            arguments.at(i + 1).contains(QLatin1Char('-'))) {
+            arguments.at(i + 1).startsWith(QLatin1Char('-'))) {
             arguments.insert(i + 1, QString());
             break;
         }

@@ -20,15 +20,15 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     RomCmd::setupOptions(app, parser);
-    // The parser reads no positional arguments; say so rather than drop them unseen
-    // (a "-p" value holding a "-" ends up here).
+    // The parser reads no positional arguments; say so rather than drop them unseen.
     for (const QString& argument : parser.positionalArguments()) {
         qWarning() << "Argument not used by any option:" << argument;
     }
 
+    // The controller outlives the closing line: its engine closes the device afterwards.
     RomCmd::RomConsoleMode console(parser);
-    console.run();
+    const int status = console.run();
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
             << QCoreApplication::applicationVersion() << "\r\n";
-    return 0;
+    return status;
 }

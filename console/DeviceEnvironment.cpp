@@ -1,5 +1,6 @@
 #include "console/DeviceEnvironment.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -27,7 +28,20 @@ bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString&
     if (name.isEmpty()) {
         return false;
     }
-    return entry.portName == name || entry.systemLocation == name;
+    if (entry.portName == name || entry.systemLocation == name) {
+        return true;
+    }
+    const QString wanted = QFileInfo(portPath(name)).canonicalFilePath();
+    const QString listed =
+        entry.systemLocation.isEmpty() ? portPath(entry.portName) : entry.systemLocation;
+    return !wanted.isEmpty() && wanted == QFileInfo(listed).canonicalFilePath();
+}
+
+QString DeviceEnvironment::portPath(const QString& name) {
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/'))) {
+        return name;
+    }
+    return QStringLiteral("/dev/") + name;
 }
 
 }  // namespace RomCmd

@@ -20,9 +20,14 @@ public:
     virtual QList<SerialPortEntry> serialPorts() const;
     virtual QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const;
     virtual void sleepMs(unsigned long milliseconds) const;
+    // True when `path` exists and is a character device (symbolic links followed).
+    virtual bool isCharacterDevice(const QString& path) const;
 
-    // True when `name` names this port: ttyUSB0 and /dev/ttyUSB0 are one port.
+    // True when `name` names this port: ttyUSB0 and /dev/ttyUSB0 are one port, and so is a
+    // symbolic link such as /dev/serial/by-id/... that leads to it.
     static bool portMatches(const SerialPortEntry& entry, const QString& name);
+    // Where the serial transport opens a port of this name.
+    static QString portPath(const QString& name);
 };
 
 }  // namespace RomCmd

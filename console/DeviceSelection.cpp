@@ -16,9 +16,19 @@ const char* const kNoUsbDevice =
     "Can not find correct usb device! Please input the parameter with correct vid and pid or "
     "device path!";
 
-// Unsigned 32-bit base-16 parse of the whole field; toUInt also takes a 0x or 0X prefix.
-uint32_t parseHex(const QString& field, bool* ok) {
-    return field.toUInt(ok, 16);
+constexpr uint32_t kMaxUsbId = 0xFFFF;
+
+// A USB ID in the given base (16 also takes a 0x or 0X prefix). Anything wider than 16 bits
+// is refused: cut down it would name another device, 0x10000 even every device.
+bool usbIdFrom(const QString& field, int base, const char* notNumberText, uint32_t* id) {
+    bool ok = false;
+    const uint32_t value = field.toUInt(&ok, base);
+    if (!ok || value > kMaxUsbId) {
+        qCritical() << notNumberText;
+        return false;
+    }
+    *id = value;
+    return true;
 }
 
 void listUsbPaths(const QStringList& paths) {
@@ -74,8 +84,8 @@ bool RomConsoleMode::selectUsbDevice(const QStringList& fields) {
     if (fields.size() == 2) {
         uint32_t vid = 0;
         uint32_t pid = 0;
-        if (!tokenToUInt(fields.at(0), 16, "Vid is not a number!", &vid) ||
-            !tokenToUInt(fields.at(1), 16, "Pid is not a number!", &pid)) {
+        if (!usbIdFrom(fields.at(0), 16, "Vid is not a number!", &vid) ||
+            !usbIdFrom(fields.at(1), 16, "Pid is not a number!", &pid)) {
             return false;
         }
         usbInfo.vid = int32_t(vid);
@@ -97,21 +107,19 @@ bool RomConsoleMode::selectUsbDevice(const QStringList& fields) {
     }
     if (fields.size() == 1) {
         const QString& field = fields.first();
-        bool ok = false;
-        if (field.startsWith(QLatin1String("0x"))) {
-            const uint32_t pid = parseHex(field, &ok);
-            if (ok) {
-                usbInfo.pid = int32_t(pid);
-                usbInfo.vid = int32_t(kDefaultVid);
+        const bool hexadecimal = field.startsWith(QLatin1String("0x"));
+        bool decimal = false;
+        field.toUInt(&decimal, 10);
+        if (hexadecimal || decimal) {
+            // A bad product ID must not fall back to an enumeration of every device.
+            uint32_t pid = 0;
+            if (!usbIdFrom(field, hexadecimal ? 16 : 10, "Pid is not a number!", &pid)) {
+                return false;
             }
+            usbInfo.pid = int32_t(pid);
+            usbInfo.vid = int32_t(kDefaultVid);
         } else {
-            const uint32_t pid = field.toUInt(&ok, 10);
-            if (ok) {
-                usbInfo.pid = int32_t(pid);
-                usbInfo.vid = int32_t(kDefaultVid);
-            } else {
-                usbInfo.devicePath = field;
-            }
+            usbInfo.devicePath = field;
         }
         // A path given by the user is the transport's to open; it is not enumerated here.
         if (!usbInfo.devicePath.isEmpty()) {

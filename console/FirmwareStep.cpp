@@ -67,6 +67,7 @@ void RomConsoleMode::runFirmwareStep() {
     if (!QFileInfo::exists(firmwarePath)) {
         qCritical() << "Can not find firmware path: " << firmwarePath;
         qCritical() << "Firmware will be ignored and will connect with ROM directly!";
+        firmwareIgnored = true;
         return;
     }
     for (;;) {
@@ -92,6 +93,7 @@ void RomConsoleMode::runFirmwareStep() {
         }
     }
     qCritical() << "The firmware can not be loaded correctly and will be ignored!";
+    firmwareIgnored = true;
 }
 
 bool RomConsoleMode::loadFirmwareOnce() {
@@ -146,6 +148,10 @@ bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
                 return true;
             }
         }
+        // The system list leaves out pseudo-terminals and the like; such a port is back when
+        // its device node is.
+        return !serialParam.portName.isEmpty() &&
+               environment->isCharacterDevice(DeviceEnvironment::portPath(serialParam.portName));
     }
     return false;
 }

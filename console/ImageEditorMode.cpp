@@ -79,6 +79,18 @@ bool RomConsoleMode::cmdCreateImage(const QStringList& tokens) {
         qCritical() << "Can not start image editor tools!" << process.errorString();
         return false;
     }
+    // The tool explains its own errors in the relayed output; here they fail the command.
+    if (process.exitStatus() == QProcess::CrashExit) {
+        // After a crash the exit code holds the signal that ended the tool.
+        qCritical() << "Image editor tools crashed!"
+                    << " signal: " << process.exitCode();
+        return false;
+    }
+    if (process.exitCode() != 0) {
+        qCritical() << "Image editor tools failed!"
+                    << " exit code: " << process.exitCode();
+        return false;
+    }
     return true;
 }
 

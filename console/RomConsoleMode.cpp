@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include "console/ExitStatus.h"
+
 namespace RomCmd {
 
 namespace {
@@ -65,15 +67,13 @@ RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
 }
 
 RomConsoleMode::~RomConsoleMode() {
-    // Only scheduled: no event loop runs afterwards, so the engine and its open device stay
-    // until the process ends and the closing line remains the run's last message.
-    if (romCmd) {
-        romCmd->deleteLater();
-        romCmd = nullptr;
-    }
+    // Deleted at once: no event loop runs afterwards, and only the engine's transport closes
+    // the device and clears its exclusive-use flag.
+    delete romCmd;
+    romCmd = nullptr;
 }
 
-void RomConsoleMode::run() {
+int RomConsoleMode::run() {
     if (consoleType == 1) {
         qInfo() << "Run Imgage Edit Commands:";
         const QStringList commands = commandList;
@@ -81,15 +81,15 @@ void RomConsoleMode::run() {
             if (!runImageCommand(command)) {
                 qCritical() << "Run command failed!"
                             << " command: " << command;
-                return;
+                return ExitCommandFailed;
             }
         }
-        return;
+        return ExitSuccess;
     }
 
     if (deviceType == 0) {
         qCritical() << "Please select device type! 'p' is serial port, 'u' is usb device.";
-        return;
+        return ExitNoDevice;
     }
 
     qDebug() << "Parse device info: " << deviceParam;
@@ -97,9 +97,12 @@ void RomConsoleMode::run() {
     const bool selected =
         deviceType == kSerialDevice ? selectSerialDevice(fields) : selectUsbDevice(fields);
     if (!selected) {
-        return;
+        return ExitNoDevice;
     }
-    runRomApiCommands();
+    if (!runRomApiCommands()) {
+        return ExitCommandFailed;
+    }
+    return firmwareIgnored ? ExitFirmwareIgnored : ExitSuccess;
 }
 
 bool RomConsoleMode::runRomApiCommands() {

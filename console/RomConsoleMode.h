@@ -24,7 +24,8 @@ public:
     explicit RomConsoleMode(QCommandLineParser& parser, QObject* parent = nullptr);
     ~RomConsoleMode() override;
 
-    void run();
+    // Returns the process exit status (ExitStatus).
+    int run();
     bool runRomApiCommands();
 
     // Replaces how attached devices are listed and how the firmware step sleeps.
@@ -81,6 +82,8 @@ public:
     int32_t firmwareAttempts = 0;
     QString firmwarePath;
     int32_t firmwareLoaded = 0;
+    // Set when the firmware step gave up and the commands ran against the ROM instead.
+    bool firmwareIgnored = false;
 
 private slots:
     void slotRTEQueried(int rteId, QVariant variant);

@@ -3,10 +3,13 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 
 #include "romcmd/CommandTables.h"
 #include "transport/HidIO.h"
@@ -82,6 +85,38 @@ QVariant recordFrom(const uint8_t* data) {
     Record record;
     std::memcpy(&record, data, sizeof(Record));
     return QVariant::fromValue(record);
+}
+
+// A regular file at the path is replaced only by a complete read: the data goes to a temporary
+// file beside it, renamed over the path at the end. A device node such as /dev/null cannot be
+// replaced and is written directly.
+std::unique_ptr<QFileDevice> openReadTarget(const QString& path) {
+    const QFileInfo target(path);
+    std::unique_ptr<QFileDevice> file;
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        file = std::make_unique<QFile>(path);
+    } else {
+        file = std::make_unique<QSaveFile>(path);
+    }
+    if (!file->open(QIODevice::WriteOnly)) {
+        return nullptr;
+    }
+    return file;
+}
+
+// Returns false when data that should be kept did not reach the file. Without `keep` a
+// temporary file is dropped and the file at the path stays as it was.
+bool closeReadTarget(QFileDevice& file, bool keep) {
+    if (auto* saveFile = qobject_cast<QSaveFile*>(&file)) {
+        if (keep) {
+            return saveFile->commit();
+        }
+        saveFile->cancelWriting();
+        return true;
+    }
+    const bool flushed = file.flush();
+    file.close();
+    return flushed && file.error() == QFileDevice::NoError;
 }
 
 QString bytesAsText(const uint8_t* data, uint32_t length) {
@@ -393,10 +428,10 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
         return finish(finishing, ResultCommandFailed);
     }
 
-    QFile file;
+    std::unique_ptr<QFileDevice> file;
     if (toFile) {
-        file.setFileName(*filePath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file = openReadTarget(*filePath);
+        if (!file) {
             qCritical() << "Id: " << id << "\r\n"
                         << "Cmd 'Read Memory to File' open file failed!";
             return finish(finishing, ResultOpenFailed);
@@ -429,7 +464,8 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
         remaining -= dataLength;
         const uint8_t* data = packet + kDataHeaderSize;
         if (toFile) {
-            if (file.write(reinterpret_cast<const char*>(data), dataLength) != qint64(dataLength)) {
+            if (file->write(reinterpret_cast<const char*>(data), dataLength) !=
+                qint64(dataLength)) {
                 qCritical() << "Id: " << id << "\r\n"
                             << "Cmd 'Read Memory to File' write file failed!";
                 result = ResultOpenFailed;
@@ -456,18 +492,16 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
         emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length), int(length),
                                       isShowLog);
     }
-    if (toFile) {
-        if (!file.flush() && result == ResultOk) {
-            qCritical() << "Id: " << id << "\r\n"
-                        << "Cmd 'Read Memory to File' write file failed!";
-            result = ResultOpenFailed;
-        }
-        file.close();
-    }
     if (remaining != 0 && result == ResultOk) {
-        qWarning() << "Id: " << id << "\r\n"
-                   << "Device ended the data early! received bytes: " << length - remaining
-                   << " requested: " << length;
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Device ended the data early! received bytes: " << length - remaining
+                    << " requested: " << length;
+        result = ResultCommandFailed;
+    }
+    if (toFile && !closeReadTarget(*file, result == ResultOk) && result == ResultOk) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Read Memory to File' write file failed!";
+        result = ResultOpenFailed;
     }
     return finish(finishing, result);
 }

@@ -42,6 +42,13 @@ QStringList entries(const QString& decoded) {
     return result;
 }
 
+// The closing line ends the output; only the serial port's own close line may follow it.
+bool endsWithClosingLine(const QString& output) {
+    static const QRegularExpression tail(QRegularExpression::escape(kClosing) +
+                                         "\n\n(\\[Info\\] serial close fd: [^\n]*\n\n)?\\z");
+    return tail.match(output).hasMatch();
+}
+
 // A run without -p or -u logs exactly its complaint and the closing line.
 void expectNoDeviceRunLogged(const ToolRun& tool) {
     const QStringList logged = entries(tool.decodedLog());
@@ -156,7 +163,7 @@ TEST(ToolTest, NoDeviceTypeStillEndsNormally) {
     const QDate day = QDate::currentDate();
     const ToolResult result = tool.run({"-r", "query-rte"});
     ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.output.toStdString(), std::string(kNoDevice) + "\n\n" + kClosing + "\n\n");
 
     if (QDate::currentDate() != day) {
@@ -175,7 +182,7 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
     EXPECT_TRUE(result.output.startsWith(
         "[Warning] timeout value format error, default timeout value will be used.\n\n"))
         << result.output.toStdString();
-    EXPECT_TRUE(result.output.endsWith(QString(kClosing) + "\n\n"));
+    EXPECT_TRUE(endsWithClosingLine(result.output)) << result.output.toStdString();
 
     if (QDate::currentDate() != day) {
         GTEST_SKIP() << "the run crossed midnight";
@@ -195,14 +202,43 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
 
 TEST(ToolTest, StrayArgumentIsReported) {
     ToolRun tool;
-    // The short form's value holding a "-" is split off and read by no option.
-    const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x"});
+    // A port path holding a "-" stays the value of -p; the word after it is read by no option.
+    const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x", "create-image"});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output.toStdString(),
-              "[Warning] Argument not used by any option: \"/dev/serial/by-id/usb-x\"\n\n"
+              "[Warning] Argument not used by any option: \"create-image\"\n\n"
               "[Info] Run Imgage Edit Commands:\n\n" +
                   std::string(kClosing) + "\n\n");
+}
+
+// Line scripts branch on the exit status; the closing line is printed whatever it is.
+TEST(ToolTest, ExitStatusTellsHowTheRunEnded) {
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        int status;
+    };
+    const QString noPort = QStringLiteral("/dev/tarvo_none_port");
+    const QString noFirmware = QStringLiteral("/nonexistent/tarvo_fw.bin");
+    const Case cases[] = {
+        {"ImageModeWithNothingToDo", {"-i"}, 0},
+        {"NoDeviceType", {"-r", "query-rte"}, 2},
+        {"BadBaudRate", {"-p", noPort + ",fast", "-r", "query-rte"}, 2},
+        {"BadProductId", {"-u", "0xZZ", "-r", "query-rte"}, 2},
+        {"CommandFailed", {"-p", noPort, "-r", "query-rte"}, 3},
+        {"ImageCommandFailed", {"-i", "-r", "gen-image a.json"}, 3},
+        {"FirmwareIgnored", {"-p", noPort, "-f", noFirmware}, 4},
+        {"FirmwareIgnoredThenCommandFailed", {"-p", noPort, "-f", noFirmware, "-r", "reset 0"}, 3},
+    };
+    ToolRun tool;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolResult result = tool.run(c.arguments);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, c.status) << result.output.toStdString();
+        EXPECT_TRUE(endsWithClosingLine(result.output)) << result.output.toStdString();
+    }
 }
 
 TEST(ToolTest, ClosedConsoleDoesNotEndTheRun) {

@@ -119,7 +119,6 @@ void ConsoleTest::SetUp() {
 
 void ConsoleTest::TearDown() {
     if (console) {
-        // No event loop runs here to carry out a deferred deletion.
         delete console->romCmd;
         console->romCmd = nullptr;
         console.reset();

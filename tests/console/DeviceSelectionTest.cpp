@@ -187,7 +187,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {{0x5E3A, 12}}},
         UsbCase{"5e3a,0002", kTwoDevices, true, {}, "/dev/hidraw3", 0x5E3A, 2, {{0x5E3A, 2}}},
         UsbCase{"0x5E3A,0x0002", kTwoDevices, true, {}, "/dev/hidraw3", 0x5E3A, 2, {{0x5E3A, 2}}},
-        UsbCase{"10005e3a,2", kTwoDevices, true, {}, "/dev/hidraw3", 0x10005E3A, 2, {{0x5E3A, 2}}},
+        UsbCase{
+            "10005e3a,2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
+        UsbCase{
+            "5e3a,0x10000", kTwoDevices, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
         UsbCase{"0,0",
                 kTwoDevices,
                 false,
@@ -202,14 +205,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsbCase{"5e3a,zz", kTwoDevices, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
         UsbCase{"/dev/hidraw7", kTwoDevices, true, {}, "/dev/hidraw7", 0, 0, {}},
         UsbCase{"0X0002", kTwoDevices, true, {}, "0X0002", 0, 0, {}},
-        UsbCase{"0xzz",
-                kForeignDevice,
-                true,
-                {"[Info] Detect one usb device:  \"/dev/hidraw0\"  and connect it automatically!"},
-                "/dev/hidraw0",
-                0,
-                0,
-                {{0, 0}}},
+        // A product ID that is not one must never widen the search to every device.
+        UsbCase{"0xzz", kForeignDevice, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
+        UsbCase{
+            "0x10000", kForeignDevice, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
+        UsbCase{"65536", kForeignDevice, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
+        UsbCase{"0xFFFF", kForeignDevice, false, {kNone}, "", 0x5E3A, 0xFFFF, {{0x5E3A, 0xFFFF}}},
         UsbCase{"a,b,c",
                 kTwoDevices,
                 false,

@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 
 #include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
@@ -77,21 +83,22 @@ protected:
         return hid ? QStringList{"-u", ""} : QStringList{"-p", sim.ptyPath()};
     }
 
-    // Runs the tool with each command as one -r value and returns what it printed.
-    QString run(const QStringList& commands, const QStringList& extra = {}) {
+    // Runs the tool with each command as one -r value and returns what it printed; the run
+    // must end with exitStatus.
+    QString run(const QStringList& commands, const QStringList& extra = {}, int exitStatus = 0) {
         QStringList arguments = deviceArguments() + extra;
         for (const QString& command : commands) {
             arguments << "-r" << command;
         }
-        return runRaw(arguments);
+        return runRaw(arguments, exitStatus);
     }
 
-    QString runRaw(const QStringList& arguments) {
+    QString runRaw(const QStringList& arguments, int exitStatus = 0) {
         const ToolResult result =
             hid ? tool.run(arguments, sim.hidEnvironment(), kBoundMs)
                 : tool.run(arguments, QProcessEnvironment::systemEnvironment(), kBoundMs);
         EXPECT_TRUE(result.finished) << "the tool did not end within the bound";
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, exitStatus) << result.output.toStdString();
         return result.output;
     }
 
@@ -256,7 +263,7 @@ TEST_F(EndToEnd, ConfigureLoadAndAcceptedCommands) {
     EXPECT_FALSE(output.contains("[Critical]")) << output.toStdString();
 
     const QString empty = makeFile("empty.bin", {});
-    const QString failed = run({"load-image " + empty, "reset 0"});
+    const QString failed = run({"load-image " + empty, "reset 0"}, {}, 3);
     EXPECT_TRUE(inOrder(failed, {"[Critical] File is empty!  File Path: \"" + empty + "\"",
                                  runFailed("load-image " + empty), kEnd}));
     EXPECT_FALSE(failed.contains("Load image  filePath")) << failed.toStdString();
@@ -278,7 +285,8 @@ TEST_F(EndToEnd, EraseTimeOutFollowsTheReportedSize) {
     const QString fixed = run({"config-memory 1 20000000", "erase-chip 1"}, {"-t", "15000"});
     EXPECT_TRUE(inOrder(fixed, {"[Info] current flash size:  2 Mbytes", kEnd}));
     EXPECT_FALSE(fixed.contains("set erase time out")) << fixed.toStdString();
-    const QString ram = run({"erase-region 0 20000000 100"});
+    // The device refuses to erase RAM.
+    const QString ram = run({"erase-region 0 20000000 100"}, {}, 3);
     EXPECT_TRUE(inOrder(ram, {"[Info] current flash size:  0 Mbytes"}));
     EXPECT_FALSE(ram.contains("set erase time out")) << ram.toStdString();
 }
@@ -302,7 +310,7 @@ TEST_P(EndToEndFailure, StopsAtTheFirstFailure) {
     for (const bool withHid : {false, true}) {
         SCOPED_TRACE(withHid ? "USB-HID" : "UART");
         startDevice(c.deviceArguments, withHid);
-        const QString output = run({"query-rte 5", c.command, "query-rte 1"}, {"-t", "2000"});
+        const QString output = run({"query-rte 5", c.command, "query-rte 1"}, {"-t", "2000"}, 3);
         EXPECT_TRUE(
             inOrder(output, {runCommand(c.command), c.critical, runFailed(c.command), kEnd}));
         EXPECT_FALSE(output.contains(runCommand("query-rte 1"))) << output.toStdString();
@@ -359,6 +367,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "[Critical] Erase all failed!  memoryId:  1  address:  134217728  length:  "
                     "4096  status:  17  message:  \"Command execute failed, check the log file to "
                     "get more details.\""},
+        // The device ends the data after its first packet.
+        FailureCase{"ShortData",
+                    {"--fault", "short-data@2"},
+                    "read-memory 0 20000000 2048",
+                    "[Critical] Read Memory failed!  memoryId:  0  address:  536870912  length:  "
+                    "2048  status:  17  message:  \"Command execute failed, check the log file to "
+                    "get more details.\""},
         FailureCase{"ReadOutsideMemory",
                     {},
                     "read-memory 0 10 10",
@@ -412,7 +427,8 @@ TEST_F(EndToEnd, UsbAutoDetection) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         startDevice(c.deviceArguments, true);
-        const QString output = runRaw(c.usbArguments + QStringList{"-r", "query-rte 1"});
+        const QString output =
+            runRaw(c.usbArguments + QStringList{"-r", "query-rte 1"}, c.runs ? 0 : 2);
         EXPECT_TRUE(inOrder(output, c.messages + QStringList{kEnd}));
         EXPECT_EQ(output.contains("[Info] Active peripheral: USB-HID"), c.runs)
             << output.toStdString();
@@ -420,11 +436,34 @@ TEST_F(EndToEnd, UsbAutoDetection) {
     }
 }
 
+// A pseudo-terminal keeps its exclusive-use flag after the last close, and the flag shuts out
+// every later run by a user other than root: the tool has to clear it before it ends.
+TEST_F(EndToEnd, SerialPortIsReleasedWhenTheRunEnds) {
+    startDevice();
+    const QString output = run({"query-rte 1"});
+    // Only the port's own close line follows the closing line.
+    const int end = output.indexOf(block(kEnd));
+    ASSERT_GE(end, 0) << output.toStdString();
+    const QString tail = output.mid(end + block(kEnd).size());
+    EXPECT_TRUE(tail.startsWith("[Info] serial close fd: ") && tail.count('\n') == 2 &&
+                tail.endsWith(" result:  1\n\n"))
+        << tail.toStdString();
+
+    const int fd = ::open(QFile::encodeName(sim.ptyPath()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << "open: " << std::strerror(errno);
+    int exclusive = -1;
+    const int got = ::ioctl(fd, TIOCGEXCL, &exclusive);
+    ::close(fd);
+    ASSERT_EQ(got, 0) << "TIOCGEXCL: " << std::strerror(errno);
+    EXPECT_EQ(exclusive, 0);
+}
+
 TEST_F(EndToEnd, SerialPortGivenWithBaudRate) {
     startDevice();
     const QString good = runRaw({"-p", sim.ptyPath() + ",115200", "-r", "query-rte 1"});
     EXPECT_TRUE(inOrder(good, {"[Info] Active peripheral: UART", kEnd}));
-    const QString bad = runRaw({"-p", sim.ptyPath() + ",fast", "-r", "query-rte 1"});
+    const QString bad = runRaw({"-p", sim.ptyPath() + ",fast", "-r", "query-rte 1"}, 2);
     EXPECT_EQ(bad, block("[Critical] Baud Rate is not a number!") + block(kEnd));
 }
 

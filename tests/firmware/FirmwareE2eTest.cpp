@@ -98,6 +98,7 @@ TEST_F(FirmwareOverHid, LoadsSeesTheDeviceLeaveAndReturnThenRunsTheCommandsOnThe
     EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1);
     EXPECT_EQ(countStarting(lines, kLoaded), 1);
     EXPECT_EQ(countStarting(lines, "[Critical]"), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST_F(FirmwareOverHid, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
@@ -124,6 +125,8 @@ TEST_F(FirmwareOverHid, FirmwareThatNeverAnswersIsLoadedThreeTimesThenTheCommand
     EXPECT_EQ(countStarting(lines, kTimeout), 0);
     EXPECT_EQ(countStarting(lines, kFirmwareVersion), 0);
     EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+    // The commands succeeded, but on the ROM and not on the firmware that was asked for.
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, DeviceThatNeverReturnsTimesOut) {
@@ -135,6 +138,7 @@ TEST_F(FirmwareOverHid, DeviceThatNeverReturnsTimesOut) {
     EXPECT_EQ(countStarting(lines, kWaitDisconnect), 1) << result.output.toStdString();
     EXPECT_EQ(countStarting(lines, kTimeout), 1);
     EXPECT_EQ(countStarting(lines, kLoaded), 0);
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, MissingFirmwareFileIsSkippedAndTheCommandsRunOnTheRom) {
@@ -149,6 +153,7 @@ TEST_F(FirmwareOverHid, MissingFirmwareFileIsSkippedAndTheCommandsRunOnTheRom) {
     const QStringList lines = outputLines(result);
     EXPECT_EQ(countStarting(lines, "[Info] Load Image."), 0);
     EXPECT_EQ(countStarting(lines, kRunFailed), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 4);
 }
 
 TEST_F(FirmwareOverHid, LoadBlfwCommandLoadsTheSeriesFirmware) {
@@ -167,6 +172,7 @@ TEST_F(FirmwareOverHid, LoadBlfwCommandWithoutItsFolderFails) {
         inOrder(result, {"[Critical] \"Can not find blfw folder: " + tool.appDir() + "/bl_fw/ABC\"",
                          "[Critical] Run command failed!  command:  \"load-blfw abc 1\""}));
     EXPECT_EQ(countStarting(outputLines(result), kRomVersion), 0) << result.output.toStdString();
+    EXPECT_EQ(result.exitCode, 3);
 }
 
 // Over the UART the step needs no reconnection when the firmware already answers.
@@ -180,6 +186,22 @@ TEST(FirmwareOverUart, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
     EXPECT_EQ(countStarting(outputLines(result), "[Info] Load Image."), 0)
         << result.output.toStdString();
     EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 0) << result.output.toStdString();
+}
+
+// A pseudo-terminal, like a /dev/serial/by-id link, is missing from the system's port list;
+// the step still sees the device come back after the load.
+TEST(FirmwareOverUart, LoadsSeesTheDeviceReturnThenRunsTheCommandsOnTheFirmware) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--leave-ms", "1500"}));
+    ToolRun tool;
+    const ToolResult result = tool.run({"-p", sim.ptyPath(), "-f", "tv5100,1", "-r", "query-rte"},
+                                       QProcessEnvironment::systemEnvironment(), 90000);
+    ASSERT_TRUE(result.finished) << result.output.toStdString();
+    EXPECT_TRUE(inOrder(result, {loadLine(tool, "signed"), kWaitDisconnect, kWaitReconnect,
+                                 kFirmwareVersion, kLoaded, kCommands, kFirmwareVersion}));
+    EXPECT_EQ(countStarting(outputLines(result), kTimeout), 0) << result.output.toStdString();
+    EXPECT_EQ(countStarting(outputLines(result), kGiveUp), 0);
+    EXPECT_EQ(result.exitCode, 0);
 }
 
 bool writeFile(const QString& path, const QByteArray& content) {
@@ -224,10 +246,9 @@ TEST(ImageEditorE2e, MissingToolIsReported) {
                  "[Critical] Run command failed!  command:  \"create-image a.json\""}));
     EXPECT_EQ(countStarting(outputLines(result), "[Info] Run command:"), 1)
         << result.output.toStdString();
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 3);
 }
 
-// A tool that exits with an error still counts as done; one that cannot start does not.
 TEST(ImageEditorE2e, ToolThatCannotStartFailsTheCommand) {
     ToolRun tool;
     const QString toolPath = tool.appDir() + "/tools/tarvo_img_util";
@@ -241,17 +262,44 @@ TEST(ImageEditorE2e, ToolThatCannotStartFailsTheCommand) {
                          "[Critical] Run command failed!  command:  \"create-image a.json\""}));
 }
 
-TEST(ImageEditorE2e, ToolErrorIsRelayedAndTheNextCommandRuns) {
-    ToolRun tool;
-    ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
-    const ToolResult result =
-        tool.run({"-i", "-r", "create-image a.json", "-r", "gen-image a.json"});
-    ASSERT_TRUE(result.finished);
-    EXPECT_TRUE(
-        inOrder(result, {"[Info] tarvo_img_util: error: missing key \"output\" in a.json",
-                         "[Info] Run command:  \"gen-image a.json\"",
-                         "[Critical] Command is not exist!  Command:  \"gen-image\"",
-                         "[Critical] Run command failed!  command:  \"gen-image a.json\""}));
+// The tool's own words stay relayed; its failure ends the run like any failed command.
+TEST(ImageEditorE2e, ToolErrorOrCrashFailsTheCommand) {
+    struct Case {
+        const char* name;
+        QByteArray tool;  // replaces the image tool; empty keeps the real one
+        QString relayed;
+        QString critical;
+    };
+    const Case cases[] = {
+        {"ExitStatus",
+         {},
+         "[Info] tarvo_img_util: error: missing key \"output\" in a.json",
+         "[Critical] Image editor tools failed!  exit code:  1"},
+        {"Crash", "#!/bin/sh\necho writing the image\nkill -SEGV $$\n", "[Info] writing the image",
+         "[Critical] Image editor tools crashed!  signal:  11"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolRun tool;
+        if (!c.tool.isEmpty()) {
+            const QString path = tool.appDir() + "/tools/tarvo_img_util";
+            ASSERT_TRUE(QFile::remove(path));
+            ASSERT_TRUE(writeFile(path, c.tool));
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        ASSERT_TRUE(writeFile(tool.appDir() + "/a.json", "{}"));
+        const ToolResult result =
+            tool.run({"-i", "-r", "create-image a.json", "-r", "create-image a.json"});
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(inOrder(result, {c.relayed, c.critical,
+                                     "[Critical] Run command failed!  command:  \"create-image "
+                                     "a.json\""}));
+        EXPECT_EQ(countStarting(outputLines(result), "[Critical]"), 2)
+            << result.output.toStdString();
+        EXPECT_EQ(countStarting(outputLines(result), "[Info] Run command:"), 1)
+            << result.output.toStdString();
+        EXPECT_EQ(result.exitCode, 3);
+    }
 }
 
 }  // namespace

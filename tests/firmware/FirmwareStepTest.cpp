@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "console/RomConsoleMode.h"
@@ -42,7 +43,6 @@ struct Controller {
         console->setEnvironment(environment);
     }
     ~Controller() {
-        // The controller only schedules its engine for deletion; no event loop runs here.
         delete console->romCmd;
         console->romCmd = nullptr;
     }
@@ -55,11 +55,12 @@ struct PresenceCase {
     const char* name;
     int deviceType;
     bool waitingForDisconnection;
-    QString serialName;  // the port the controller selected
+    QString serialName;  // the port the controller selected; "@" stands for a scratch folder
     bool listed;         // whether the environment lists the device
     bool expected;
     std::vector<unsigned long> sleeps;
     int listings;
+    QStringList characterDevices = {};  // device nodes that exist though no list shows them
 };
 
 void PrintTo(const PresenceCase& c, std::ostream* out) {
@@ -70,10 +71,21 @@ class IsDevicePresent : public ::testing::TestWithParam<PresenceCase> {};
 
 TEST_P(IsDevicePresent, AnswersFromTheListingOrTheFixedWait) {
     const PresenceCase& c = GetParam();
+    // The listed port lives in a scratch folder, with a symbolic link to it as a udev rule
+    // would make one.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile node(dir.filePath("ttyFAKE0"));
+    ASSERT_TRUE(node.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("by-id")));
+    ASSERT_TRUE(QFile::link(dir.filePath("ttyFAKE0"), dir.filePath("by-id/usb-Tarvo-if00-port0")));
+
     Controller controller;
     controller.console->deviceType = c.deviceType;
-    controller.console->serialParam.portName = c.serialName;
+    controller.console->serialParam.portName = QString(c.serialName).replace('@', dir.path());
     controller.console->usbInfo.devicePath = "fakehid0";
+    controller.environment->port = {"ttyFAKE0", dir.filePath("ttyFAKE0")};
+    controller.environment->characterDevices = c.characterDevices;
     const bool listed = c.listed;
     controller.environment->present = [listed](int) { return listed; };
 
@@ -89,10 +101,55 @@ TEST_P(IsDevicePresent, AnswersFromTheListingOrTheFixedWait) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, IsDevicePresent,
     ::testing::Values(
-        PresenceCase{"UartDisconnectIsAFixedWait", 1, true, "ttyFAKE0", true, false, {3000}, 0},
+        PresenceCase{"UartDisconnectIsAFixedWait",
+                     1,
+                     true,
+                     "/dev/pts/7",
+                     true,
+                     false,
+                     {3000},
+                     0,
+                     {"/dev/pts/7"}},
         PresenceCase{"UartByPortName", 1, false, "ttyFAKE0", true, true, {}, 1},
-        PresenceCase{"UartBySystemLocation", 1, false, "/dev/ttyFAKE0", true, true, {}, 1},
+        PresenceCase{"UartBySystemLocation", 1, false, "@/ttyFAKE0", true, true, {}, 1},
+        PresenceCase{
+            "UartBySymbolicLink", 1, false, "@/by-id/usb-Tarvo-if00-port0", true, true, {}, 1},
+        PresenceCase{"UartSymbolicLinkNotListed",
+                     1,
+                     false,
+                     "@/by-id/usb-Tarvo-if00-port0",
+                     false,
+                     false,
+                     {},
+                     1},
         PresenceCase{"UartNotListed", 1, false, "ttyFAKE0", false, false, {}, 1},
+        PresenceCase{"UartUnlistedCharacterDevice",
+                     1,
+                     false,
+                     "/dev/pts/7",
+                     false,
+                     true,
+                     {},
+                     1,
+                     {"/dev/pts/7"}},
+        PresenceCase{"UartUnlistedCharacterDeviceByName",
+                     1,
+                     false,
+                     "pts/7",
+                     false,
+                     true,
+                     {},
+                     1,
+                     {"/dev/pts/7"}},
+        PresenceCase{"UartUnlistedOtherNodeOnly",
+                     1,
+                     false,
+                     "/dev/pts/7",
+                     false,
+                     false,
+                     {},
+                     1,
+                     {"/dev/pts/8"}},
         PresenceCase{"UartOtherPortOnly", 1, false, "ttyUSB3", true, false, {}, 1},
         PresenceCase{"UartEmptyName", 1, false, "", true, false, {}, 1},
         PresenceCase{"UsbListed", 2, false, "", true, true, {}, 1},
@@ -151,6 +208,7 @@ TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
     EXPECT_EQ(criticals.last(), kGiveUp);
     EXPECT_EQ(log.count(kGiveUp), 1);
     EXPECT_EQ(log.count("Firmware has been load success!"), 0);
+    EXPECT_TRUE(console.firmwareIgnored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,6 +251,7 @@ TEST_P(SkippedStep, TouchesNoDevice) {
     EXPECT_EQ(controller.console->firmwareAttempts, 0);
     EXPECT_EQ(controller.environment->listings, 0);
     EXPECT_TRUE(controller.environment->sleeps.empty());
+    EXPECT_EQ(controller.console->firmwareIgnored, c.loadFirmware);
 }
 
 INSTANTIATE_TEST_SUITE_P(

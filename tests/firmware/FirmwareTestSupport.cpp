@@ -30,5 +30,9 @@ void FakeEnvironment::sleepMs(unsigned long milliseconds) const {
     }
 }
 
+bool FakeEnvironment::isCharacterDevice(const QString& path) const {
+    return characterDevices.contains(path);
+}
+
 }  // namespace Test
 }  // namespace RomCmd

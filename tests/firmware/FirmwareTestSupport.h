@@ -20,12 +20,14 @@ public:
     QList<SerialPortEntry> serialPorts() const override;
     QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const override;
     void sleepMs(unsigned long milliseconds) const override;
+    bool isCharacterDevice(const QString& path) const override;
 
     // Called once per listing; true lists the device, false leaves it out.
     std::function<bool(int call)> present = [](int) { return true; };
     SerialPortEntry port{"ttyFAKE0", "/dev/ttyFAKE0"};
     QString usbPath = "fakehid0";
     unsigned long realSleepCapMs = 0;
+    QStringList characterDevices;  // paths that exist as character devices
 
     mutable int listings = 0;
     mutable std::vector<unsigned long> sleeps;

@@ -114,15 +114,16 @@ TEST_F(ImageCommandRuns, RelaysTheToolOutputAndWritesTheImage) {
     EXPECT_EQ(content.mid(32), QByteArray("123456789"));
 }
 
-// The tool's exit status is not looked at: its message is relayed and the command succeeds.
-TEST_F(ImageCommandRuns, ToolFailureIsRelayedAndStillCountsAsSuccess) {
+// The tool's own message stays relayed; its exit status fails the command with one line.
+TEST_F(ImageCommandRuns, ToolFailureIsRelayedAndFailsTheCommand) {
     ASSERT_TRUE(writeFile(dir.filePath("broken.json"), "{ not json"));
     RomConsoleMode console(*parser);
     LogCapture log;
-    EXPECT_TRUE(console.runImageCommand("create-image broken.json"));
+    EXPECT_FALSE(console.runImageCommand("create-image broken.json"));
     const QString relayed = log.texts(QtInfoMsg).mid(1).join(QString());
     EXPECT_TRUE(relayed.startsWith("tarvo_img_util: error: broken.json is not valid JSON"))
         << log.dump().toStdString();
+    EXPECT_EQ(log.texts(QtCriticalMsg), QStringList{"Image editor tools failed!  exit code:  1"});
     EXPECT_FALSE(QFile::exists(dir.filePath("out.bin")));
 }
 

@@ -232,7 +232,7 @@ const FaultCase kFaults[] = {
     {"StatusDisallowed", {"status=3:1001014"}, Operation::ConfigMemory, 19, 19, -1},
     {"StatusUnsupported", {"status=3:1002000"}, Operation::ConfigMemory, 18, 18, -1},
     {"ReadDisallowed", {"status=5:1001008"}, Operation::Read1000, 17, 17, 0},
-    {"ReadShortData", {"short-data@1"}, Operation::Read1000, 0, 0, 0},
+    {"ReadShortData", {"short-data@1"}, Operation::Read1000, 17, 17, 0},
     {"ReadExtraData", {"extra-data=16@1"}, Operation::Read1000, 0, 0, 1000},
     {"ReadBadCrcOnData", {"bad-crc@2"}, Operation::Read1000, 1, -1, -1},
     {"ReadLostData", {"no-packet@2"}, Operation::Read1000, 4, 4, 0},

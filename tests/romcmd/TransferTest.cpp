@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -288,12 +289,20 @@ QList<FakeDeviceIO::Reply> withResponse(const QList<FakeDeviceIO::Reply>& packet
     return QList<FakeDeviceIO::Reply>{response(0)} + packets;
 }
 
-// The data stream the device sends: consecutive slices of one pattern.
+// Stands in a size list for a data packet too short to hold its own header.
+constexpr int kTwoBytePacket = -100;
+
+// The data stream the device sends: consecutive slices of one pattern; a negative size is a
+// failed read with that result.
 QList<FakeDeviceIO::Reply> slices(const QList<int>& sizes, QByteArray* stream) {
     QList<FakeDeviceIO::Reply> out;
     const QByteArray all = pattern(70000, 11);
     int offset = 0;
     for (int size : sizes) {
+        if (size == kTwoBytePacket) {
+            out << FakeDeviceIO::Reply{0, QByteArray::fromHex("0500")};
+            continue;
+        }
         if (size < 0) {
             out << failure(-size);
             continue;
@@ -343,6 +352,16 @@ TEST_P(ReadChunks, DeliversRequestedBytesInChunks) {
     EXPECT_EQ(delivered.toHex(), stream.left(deliveredBytes).toHex()) << name;
     EXPECT_EQ(LogCapture::matching("warning", "dropped bytes:").size(), dropped) << name;
     EXPECT_EQ(LogCapture::matching("info", "Cmd 'Read Memory' finished!").size(), 1) << name;
+    // A read the device ended early is a failure with one line saying how far it got.
+    const QStringList early = LogCapture::matching("critical", "ended the data early");
+    EXPECT_EQ(early.join('\n').toStdString(),
+              expected == 17 ? QString("Id:  \"hid-1\" \r\n Device ended the data early! received "
+                                       "bytes:  %1  requested:  %2")
+                                   .arg(deliveredBytes)
+                                   .arg(length)
+                                   .toStdString()
+                             : std::string())
+        << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -360,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_tuple("OverDeliveryInLastPacket", 600u, QList<int>{500, 500}, 0,
                                       QList<Chunk>{{512, 600, 512}, {88, 600, 600}}, 600, 1),
                       std::make_tuple("HeaderOnlyPacketEndsEarly", 1000u, QList<int>{300, 0, 300},
-                                      0, QList<Chunk>{{300, 1000, 1000}}, 300, 0),
+                                      17, QList<Chunk>{{300, 1000, 1000}}, 300, 0),
                       std::make_tuple("FailedReadDeliversWhatArrived", 1000u, QList<int>{500, -4},
                                       4, QList<Chunk>{{500, 1000, 1000}}, 500, 0),
                       std::make_tuple("FailedReadAfterFullChunk", 1200u, QList<int>{1000, -13}, 13,
@@ -375,7 +394,7 @@ TEST(ReadMemory, DevicePacketLengthAboveBufferIsBounded) {
                      [&](uint32_t, uint32_t, uint8_t*, int chunkLength, int, int, bool) {
                          deliveredTotal += chunkLength;
                      });
-    EXPECT_EQ(rig.engine->readMemory(1, 0, 2000, false), 0);
+    EXPECT_EQ(rig.engine->readMemory(1, 0, 2000, false), 17);
     EXPECT_EQ(deliveredTotal, 1020);
 }
 
@@ -443,11 +462,14 @@ struct FileReadCase {
 
 class ReadToFile : public ::testing::TestWithParam<FileReadCase> {};
 
+// The file at the path is the whole read, or the earlier file untouched after a failure.
 TEST_P(ReadToFile, WritesEachPacketAsItArrives) {
     const FileReadCase& c = GetParam();
+    LogCapture capture;
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString path = writeFile(dir, "out.bin", "stale contents that must go");
+    const QByteArray earlier = "earlier contents, replaced only by a complete read";
+    const QString path = writeFile(dir, "out.bin", earlier);
     QByteArray stream;
     Rig rig = makeRig(withResponse(slices(c.sizes, &stream)));
     QSignalSpy spy(rig.engine.get(), &RomCmd::signalMemory2FileReadProgress);
@@ -459,17 +481,22 @@ TEST_P(ReadToFile, WritesEachPacketAsItArrives) {
     }
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toHex(), stream.left(c.fileBytes).toHex());
+    EXPECT_EQ(file.readAll().toHex(),
+              (c.expected == 0 ? stream.left(c.fileBytes) : earlier).toHex());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(' ').toStdString(), "out.bin");
+    EXPECT_EQ(LogCapture::matching("critical", "ended the data early").size(),
+              c.expected == 17 ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, ReadToFile,
-    ::testing::Values(FileReadCase{"TwoPackets", 1000, {500, 500}, 0, {500, 1000}, 1000},
-                      FileReadCase{
-                          "HeaderOnlyPacketIsSkipped", 800, {500, 0, 300}, 0, {500, 500, 800}, 800},
-                      FileReadCase{"OverDeliveryIsCut", 600, {500, 500}, 0, {500, 600}, 600},
-                      FileReadCase{"FailureKeepsWhatArrived", 1000, {500, -4}, 4, {500}, 500},
-                      FileReadCase{"ZeroLengthTruncates", 0, {}, 0, {}, 0}),
+    ::testing::Values(
+        FileReadCase{"TwoPackets", 1000, {500, 500}, 0, {500, 1000}, 1000},
+        FileReadCase{"HeaderOnlyPacketIsSkipped", 800, {500, 0, 300}, 0, {500, 500, 800}, 800},
+        FileReadCase{"OverDeliveryIsCut", 600, {500, 500}, 0, {500, 600}, 600},
+        FileReadCase{"FailureKeepsTheEarlierFile", 1000, {500, -4}, 4, {500}, 0},
+        FileReadCase{"PacketShorterThanHeaderFails", 1000, {500, kTwoBytePacket}, 17, {500}, 0},
+        FileReadCase{"ZeroLengthTruncates", 0, {}, 0, {}, 0}),
     [](const ::testing::TestParamInfo<FileReadCase>& info) { return info.param.name; });
 
 TEST(ReadMemoryToFile, ErrorStatusCreatesNoFileAndOpenFailureIsReported) {

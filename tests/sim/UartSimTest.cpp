@@ -261,7 +261,7 @@ TEST(UartSimEngine, ReadDataFaults) {
         size_t delivered;
     };
     for (const Case& c :
-         {Case{"short-data@2", "512", 0, 508}, Case{"extra-data=40@1", "512", 0, 1000},
+         {Case{"short-data@2", "512", 17, 508}, Case{"extra-data=40@1", "512", 0, 1000},
           Case{"no-packet@3", "512", 4, 508}, Case{"bad-crc@2", "64", 1, 0},
           Case{"none@1", "64", 0, 1000}}) {
         SimProcess sim;
