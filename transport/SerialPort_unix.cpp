@@ -184,6 +184,10 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     // Hold DTR and RTS inactive; a pty has no modem lines, so failures are ignored.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd, TIOCMBIC, &lines);
+
+    // Whatever already waits in the input belongs to an earlier run's exchange; taken as
+    // this run's first acknowledgement it would put every later read out of step.
+    ::ioctl(fd, TCFLSH, TCIFLUSH);
 }
 
 void SerialPort::setTimeouts(uint32_t t) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <QVariant>
 #include <memory>
 #include <vector>
@@ -301,6 +303,17 @@ TEST_F(SerialFixture, HungUpLineFailsWithoutWaiting) {
     EXPECT_EQ(log.messages(QtCriticalMsg),
               (QStringList{"Write header error!", "Read timeout!", "Read ack error!",
                            "Send response failed! resp:  161"}));
+}
+
+// Bytes left in the line by an earlier run are not this run's acknowledgement.
+TEST_F(SerialFixture, OpeningDiscardsWaitingInput) {
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa1")));
+    pollfd waiting{peer.slaveFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 5000), 1) << "the stale bytes never reached the line";
+    auto io = openPort();
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa2")));
+    EXPECT_EQ(io->writePacket(nullptr, 0), 1);
 }
 
 }  // namespace
