@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <algorithm>
 #include <climits>
@@ -406,6 +407,9 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
     uint32_t remaining = length;
     uint32_t delivered = 0;
     int chunkFill = 0;
+    // Header-only packets keep the loop going but are no progress.
+    QElapsedTimer sinceData;
+    sinceData.start();
     while (remaining != 0) {
         uint16_t packetLength = 0;
         const int readResult = io->readPacket(packet, &packetLength);
@@ -420,6 +424,15 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             break;
         }
         uint32_t dataLength = uint32_t(received - kDataHeaderSize);
+        if (dataLength > 0) {
+            sinceData.restart();
+        } else if (io->timeout != 0 && sinceData.hasExpired(io->timeout)) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Read timeout! received bytes: " << length - remaining
+                        << " requested: " << length;
+            result = ResultTimeout;
+            break;
+        }
         if (dataLength > remaining) {
             qWarning() << "Id: " << id << "\r\n"
                        << "Device sent more data than requested! dropped bytes: "
