@@ -5,6 +5,7 @@
 #include "app/LogHandler.h"
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
 #include "romcmd/RteRecords.h"
 
 int main(int argc, char* argv[]) {
@@ -12,6 +13,7 @@ int main(int argc, char* argv[]) {
     // device write; the log file still gets every message.
     std::signal(SIGPIPE, SIG_IGN);
     RomCmd::LogHandler::install();
+    RomCmd::Interruption::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("0.6.0");
     RomCmd::registerMetaTypes();
@@ -26,7 +28,13 @@ int main(int argc, char* argv[]) {
 
     RomCmd::RomConsoleMode console(parser);
     console.run();
+    // The run stopped quietly at the first check after the signal; this is its one report.
+    if (RomCmd::Interruption::requested()) {
+        qCritical() << (RomCmd::Interruption::signalNumber() == SIGINT
+                            ? "Run interrupted by SIGINT!"
+                            : "Run interrupted by SIGTERM!");
+    }
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
             << QCoreApplication::applicationVersion() << "\r\n";
-    return 0;
+    return RomCmd::Interruption::exitStatus();
 }

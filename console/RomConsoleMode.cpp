@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include "romcmd/Interruption.h"
+
 namespace RomCmd {
 
 namespace {
@@ -78,9 +80,14 @@ void RomConsoleMode::run() {
         qInfo() << "Run Imgage Edit Commands:";
         const QStringList commands = commandList;
         for (const QString& command : commands) {
+            if (Interruption::requested()) {
+                return;
+            }
             if (!runImageCommand(command)) {
-                qCritical() << "Run command failed!"
-                            << " command: " << command;
+                if (!Interruption::requested()) {
+                    qCritical() << "Run command failed!"
+                                << " command: " << command;
+                }
                 return;
             }
         }
@@ -104,6 +111,9 @@ void RomConsoleMode::run() {
 
 bool RomConsoleMode::runRomApiCommands() {
     runFirmwareStep();
+    if (Interruption::requested()) {
+        return false;
+    }
 
     // A second call keeps the engine it has: the device is already open through it.
     const bool created = romCmd == nullptr;
@@ -132,9 +142,15 @@ bool RomConsoleMode::runRomApiCommands() {
     qInfo() << "Run Rom API Commands:";
     const QStringList commands = commandList;
     for (const QString& command : commands) {
+        // A signal stops the run between commands; main reports it once.
+        if (Interruption::requested()) {
+            return false;
+        }
         if (!dispatchCommand(command)) {
-            qCritical() << "Run command failed!"
-                        << " command: " << command;
+            if (!Interruption::requested()) {
+                qCritical() << "Run command failed!"
+                            << " command: " << command;
+            }
             return false;
         }
     }

@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "romcmd/CommandTables.h"
+#include "romcmd/Interruption.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
 #include "transport/SerialIO.h"
@@ -411,6 +412,10 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
     QElapsedTimer sinceData;
     sinceData.start();
     while (remaining != 0) {
+        if (Interruption::requested()) {
+            result = ResultInterrupted;
+            break;
+        }
         uint16_t packetLength = 0;
         const int readResult = io->readPacket(packet, &packetLength);
         if (readResult != ResultOk) {
@@ -494,6 +499,10 @@ int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, con
     // something to answer.
     bool commandPending = command == CmdWriteMemory;
     while (sent < length || commandPending) {
+        if (Interruption::requested()) {
+            result = ResultInterrupted;
+            break;
+        }
         size_t header = kCommandHeaderSize;
         if (commandPending) {
             header =
