@@ -5,6 +5,7 @@
 #include "app/LogHandler.h"
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
 #include "romcmd/RteRecords.h"
 
 int main(int argc, char* argv[]) {
@@ -14,6 +15,7 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     RomCmd::LogHandler::install();
+    RomCmd::Interruption::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("0.6.0");
     RomCmd::registerMetaTypes();
@@ -28,7 +30,13 @@ int main(int argc, char* argv[]) {
     // The controller outlives the closing line: its engine closes the device afterwards.
     RomCmd::RomConsoleMode console(parser);
     const int status = console.run();
+    // The run stopped quietly at the first check after the signal; this is its one report.
+    if (RomCmd::Interruption::requested()) {
+        qCritical() << (RomCmd::Interruption::signalNumber() == SIGINT
+                            ? "Run interrupted by SIGINT!"
+                            : "Run interrupted by SIGTERM!");
+    }
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
             << QCoreApplication::applicationVersion() << "\r\n";
-    return status;
+    return RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
 }

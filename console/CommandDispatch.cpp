@@ -1,6 +1,7 @@
 #include <QtDebug>
 
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
 
 namespace RomCmd {
 
@@ -67,6 +68,10 @@ bool RomConsoleMode::dispatchCommand(const QString& command) {
         // nothing to ask, and the erase handler reports the missing parameter.
         if (tokens.size() >= 2) {
             cmdQueryRte({QStringLiteral("query-rte"), QStringLiteral("4"), tokens.at(1)});
+        }
+        // No new exchange once a signal asked the run to stop.
+        if (Interruption::requested()) {
+            return false;
         }
     }
     return (this->*found->handler)(tokens);

@@ -1,9 +1,11 @@
 #include "console/DeviceEnvironment.h"
 
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QSerialPortInfo>
 #include <QThread>
 
+#include "romcmd/Interruption.h"
 #include "romcmd/RomCmd.h"
 
 namespace RomCmd {
@@ -21,7 +23,12 @@ QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const 
 }
 
 void DeviceEnvironment::sleepMs(unsigned long milliseconds) const {
-    QThread::msleep(milliseconds);
+    // In slices, so an interruption never waits out a long pause.
+    constexpr qint64 kSliceMs = 50;
+    const QDeadlineTimer deadline{static_cast<qint64>(milliseconds)};
+    while (!Interruption::requested() && !deadline.hasExpired()) {
+        QThread::msleep(static_cast<unsigned long>(qMin(kSliceMs, deadline.remainingTime())));
+    }
 }
 
 bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString& name) {

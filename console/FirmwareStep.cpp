@@ -5,6 +5,8 @@
 
 #include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
+#include "transport/ResultCode.h"
 
 namespace RomCmd {
 
@@ -52,6 +54,9 @@ bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
         return false;
     }
     const int status = romCmd->loadImage(file);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Load BLFW failed!"
                                          << " bin path: " << file,
@@ -81,6 +86,10 @@ void RomConsoleMode::runFirmwareStep() {
         }
         bool back = false;
         for (int poll = 0; poll < kReconnectPolls; ++poll) {
+            // An interrupted step is reported once by the run, not as a failed firmware.
+            if (Interruption::requested()) {
+                return;
+            }
             if (isDevicePresent(false)) {
                 back = true;
                 break;
@@ -113,6 +122,9 @@ bool RomConsoleMode::loadFirmwareOnce() {
         return true;
     }
     status = engine->loadImage(firmwarePath);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Load BLFW failed!"
                                          << " bin path: " << firmwarePath,
@@ -122,6 +134,9 @@ bool RomConsoleMode::loadFirmwareOnce() {
                "operate the device!";
     int sleeps = 0;
     while (isDevicePresent(true)) {
+        if (Interruption::requested()) {
+            return false;
+        }
         if (sleeps == kUsbDisconnectSleeps) {
             qCritical() << "Device did not disconnect within 30 seconds after the firmware load!";
             return false;

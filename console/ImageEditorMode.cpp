@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
 
 namespace RomCmd {
 
@@ -16,6 +17,8 @@ const QStringList imageCommandNames = {
     QStringLiteral("create-image"),
 };
 constexpr int kCreateImage = 2;
+constexpr int kWaitSliceMs = 100;
+constexpr int kKillWaitMs = 5000;
 
 #ifdef Q_OS_WIN
 const char* const kExecutableSuffix = ".exe";
@@ -71,9 +74,21 @@ bool RomConsoleMode::cmdCreateImage(const QStringList& tokens) {
     connect(&process, &QProcess::readyReadStandardOutput, this,
             [&process]() { relayOutput(process); });
     process.start(toolPath, arguments, QIODevice::ReadWrite);
-    process.waitForFinished(-1);
+    // In slices, so an interruption ends the tool instead of waiting it out.
+    bool interrupted = false;
+    while (!process.waitForFinished(kWaitSliceMs) && process.state() != QProcess::NotRunning) {
+        if (Interruption::requested()) {
+            interrupted = true;
+            process.kill();
+            process.waitForFinished(kKillWaitMs);
+            break;
+        }
+    }
     // Output that arrived together with the exit is not announced by another signal.
     relayOutput(process);
+    if (interrupted) {
+        return false;
+    }
     // A tool that never ran wrote no image and printed nothing: that is no success.
     if (process.error() == QProcess::FailedToStart) {
         qCritical() << "Can not start image editor tools!" << process.errorString();

@@ -4,6 +4,7 @@
 
 #include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
+#include "transport/ResultCode.h"
 
 namespace RomCmd {
 
@@ -77,6 +78,10 @@ bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
     }
     if (tokens.size() == 4) {
         const int status = romCmd->readMemory(memoryId, address, length, false);
+        // The run reports an interruption once; the stopped command adds no line of its own.
+        if (status == ResultInterrupted) {
+            return false;
+        }
         if (status != 0) {
             return reportFailure(qCritical() << "Read Memory failed!"
                                              << " memoryId: " << memoryId << " address: " << address
@@ -87,6 +92,9 @@ bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
     }
     const QString& path = tokens.at(4);
     const int status = romCmd->readMemoryToFile(memoryId, address, length, path);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Read Memory failed!"
                                          << " memoryId: " << memoryId << " address: " << address
@@ -118,6 +126,9 @@ bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCa
             return false;
         }
         const int status = bufferCall(memoryId, address, buffer.data(), uint32_t(buffer.size()));
+        if (status == ResultInterrupted) {
+            return false;
+        }
         if (status != 0) {
             return reportFailure(qCritical() << failureText << " memoryId: " << memoryId
                                              << " address: " << address << " buffer: " << inner,
@@ -131,6 +142,9 @@ bool runDataCommand(const QStringList& tokens, const char* failureText, BufferCa
         return false;
     }
     const int status = fileCall(memoryId, address, data);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << failureText << " memoryId: " << memoryId
                                          << " address: " << address << " file path: " << data,
@@ -217,6 +231,9 @@ bool RomConsoleMode::cmdLoadImage(const QStringList& tokens) {
         return false;
     }
     const int status = romCmd->loadImage(path);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Load image failed!"
                                          << " file path: " << path,

@@ -4,6 +4,7 @@
 #include <QDebug>
 
 #include "console/ExitStatus.h"
+#include "romcmd/Interruption.h"
 
 namespace RomCmd {
 
@@ -78,7 +79,13 @@ int RomConsoleMode::run() {
         qInfo() << "Run Imgage Edit Commands:";
         const QStringList commands = commandList;
         for (const QString& command : commands) {
+            if (Interruption::requested()) {
+                return Interruption::exitStatus();
+            }
             if (!runImageCommand(command)) {
+                if (Interruption::requested()) {
+                    return Interruption::exitStatus();
+                }
                 qCritical() << "Run command failed!"
                             << " command: " << command;
                 return ExitCommandFailed;
@@ -100,13 +107,16 @@ int RomConsoleMode::run() {
         return ExitNoDevice;
     }
     if (!runRomApiCommands()) {
-        return ExitCommandFailed;
+        return Interruption::requested() ? Interruption::exitStatus() : ExitCommandFailed;
     }
     return firmwareIgnored ? ExitFirmwareIgnored : ExitSuccess;
 }
 
 bool RomConsoleMode::runRomApiCommands() {
     runFirmwareStep();
+    if (Interruption::requested()) {
+        return false;
+    }
 
     // A second call keeps the engine it has: the device is already open through it.
     const bool created = romCmd == nullptr;
@@ -135,9 +145,15 @@ bool RomConsoleMode::runRomApiCommands() {
     qInfo() << "Run Rom API Commands:";
     const QStringList commands = commandList;
     for (const QString& command : commands) {
+        // A signal stops the run between commands; main reports it once.
+        if (Interruption::requested()) {
+            return false;
+        }
         if (!dispatchCommand(command)) {
-            qCritical() << "Run command failed!"
-                        << " command: " << command;
+            if (!Interruption::requested()) {
+                qCritical() << "Run command failed!"
+                            << " command: " << command;
+            }
             return false;
         }
     }

@@ -4,8 +4,7 @@
 
 namespace RomCmd {
 
-const QMap<int, QString>& romStatusMessages()
-{
+const QMap<int, QString>& romStatusMessages() {
     static const QMap<int, QString> table{
         {0, "success"},
         {1, "failure"},
@@ -34,8 +33,7 @@ const QMap<int, QString>& romStatusMessages()
     return table;
 }
 
-const QMap<int, QString>& resultMessages()
-{
+const QMap<int, QString>& resultMessages() {
     static const QMap<int, QString> table{
         {0, "OK"},
         {1, "NAK"},
@@ -57,12 +55,12 @@ const QMap<int, QString>& resultMessages()
         {17, "Command execute failed, check the log file to get more details."},
         {18, "Command execute failed, check whether the boot mode is correct!"},
         {19, "Command is disallowed by ROM, check whether life cycle is in secure mode!"},
+        {20, "Interrupted"},
     };
     return table;
 }
 
-const QMap<int, QString>& supportedCommandNames()
-{
+const QMap<int, QString>& supportedCommandNames() {
     static const QMap<int, QString> table{
         {0, "unknown command"},
         {1, "query-rte"},
@@ -79,8 +77,7 @@ const QMap<int, QString>& supportedCommandNames()
     return table;
 }
 
-const QMap<uint32_t, QString>& capabilityNames()
-{
+const QMap<uint32_t, QString>& capabilityNames() {
     static const QMap<uint32_t, QString> table{
         {0x1, QCoreApplication::translate("RomCmd", "Support Primary Boot")},
         {0x2, QCoreApplication::translate("RomCmd", "Support Recovery Boot")},
@@ -101,13 +98,11 @@ const QMap<uint32_t, QString>& capabilityNames()
     return table;
 }
 
-QString lookupStatusMessage(int status)
-{
+QString lookupStatusMessage(int status) {
     return romStatusMessages().value(status, QStringLiteral("unknown error message"));
 }
 
-QString lookupResultMessage(int code)
-{
+QString lookupResultMessage(int code) {
     return resultMessages().value(code);
 }
 

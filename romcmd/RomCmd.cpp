@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -12,6 +13,7 @@
 #include <memory>
 
 #include "romcmd/CommandTables.h"
+#include "romcmd/Interruption.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
 #include "transport/SerialIO.h"
@@ -441,7 +443,14 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
     uint32_t remaining = length;
     uint32_t delivered = 0;
     int chunkFill = 0;
+    // Header-only packets keep the loop going but are no progress.
+    QElapsedTimer sinceData;
+    sinceData.start();
     while (remaining != 0) {
+        if (Interruption::requested()) {
+            result = ResultInterrupted;
+            break;
+        }
         uint16_t packetLength = 0;
         const int readResult = io->readPacket(packet, &packetLength);
         if (readResult != ResultOk) {
@@ -455,6 +464,15 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             break;
         }
         uint32_t dataLength = uint32_t(received - kDataHeaderSize);
+        if (dataLength > 0) {
+            sinceData.restart();
+        } else if (io->timeout != 0 && sinceData.hasExpired(io->timeout)) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Read timeout! received bytes: " << length - remaining
+                        << " requested: " << length;
+            result = ResultTimeout;
+            break;
+        }
         if (dataLength > remaining) {
             qWarning() << "Id: " << id << "\r\n"
                        << "Device sent more data than requested! dropped bytes: "
@@ -515,6 +533,10 @@ int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, con
     // something to answer.
     bool commandPending = command == CmdWriteMemory;
     while (sent < length || commandPending) {
+        if (Interruption::requested()) {
+            result = ResultInterrupted;
+            break;
+        }
         size_t header = kCommandHeaderSize;
         if (commandPending) {
             header =

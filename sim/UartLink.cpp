@@ -158,8 +158,9 @@ HostFrame UartLink::receive(int timeoutMs) {
                     }
                     consume(total);
                     pace(total);
-                    // Output the host never read belongs to an exchange it has given up.
-                    tcflush(slave, TCIFLUSH);
+                    // Output the host left unread stays in its input, as on a real line: a
+                    // flush here would race with the host's reads and could split a stale
+                    // acknowledgement. Discarding it is the host's part, when it opens the port.
                     return f;
                 }
             }

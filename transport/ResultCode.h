@@ -3,7 +3,8 @@
 namespace RomCmd {
 
 // Result codes of every transport and engine operation. 1 to 16 come from the
-// transports, 17 to 19 from the engine when the ROM answers with an error status.
+// transports, 17 to 19 from the engine when the ROM answers with an error status, 20 from
+// the engine when a signal stopped a transfer between two packets.
 enum ResultCode : int {
     ResultOk = 0,
     ResultNak = 1,
@@ -25,6 +26,7 @@ enum ResultCode : int {
     ResultCommandFailed = 17,
     ResultBootModeFailed = 18,
     ResultDisallowed = 19,
+    ResultInterrupted = 20,
 };
 
 }  // namespace RomCmd

@@ -1,6 +1,7 @@
 #include "transport/SerialIO.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
 #include <vector>
@@ -78,14 +79,11 @@ int SerialIO::readPacket(uint8_t* buffer, uint16_t* length) {
         qCritical() << "Serial port is closed";
         return status = ResultOpenFailed;
     }
+    if (!findStartByte()) {
+        qCritical() << "Read timeout!";
+        return status = ResultTimeout;
+    }
     uint8_t byte = 0;
-    do {
-        if (port.read(&byte, 1) != 1) {
-            qCritical() << "Read timeout!";
-            return status = ResultTimeout;
-        }
-    } while (byte != Framing::kStartByte);
-
     if (port.read(&byte, 1) != 1 || byte != Framing::kPacketTag) {
         qCritical() << "Read payload error!";
         return status = ResultReadPayloadFailed;
@@ -120,6 +118,35 @@ int SerialIO::readPacket(uint8_t* buffer, uint16_t* length) {
     }
     *length = n;
     return sendResponse(Framing::kResponseOk);
+}
+
+// Bytes other than the start byte do not renew the wait: a device that keeps sending them
+// gets the time-out of one read for the whole search.
+bool SerialIO::findStartByte() {
+    QElapsedTimer clock;
+    clock.start();
+    uint8_t byte = 0;
+    if (port.read(&byte, 1) != 1)
+        return false;
+    if (byte == Framing::kStartByte)
+        return true;
+    bool found = false;
+    for (;;) {
+        if (timeout != 0) {
+            const qint64 remaining = qint64(uint32_t(timeout)) - clock.elapsed();
+            if (remaining <= 0)
+                break;
+            port.setTimeouts(uint32_t(remaining));
+        }
+        if (port.read(&byte, 1) != 1)
+            break;
+        if (byte == Framing::kStartByte) {
+            found = true;
+            break;
+        }
+    }
+    port.setTimeouts(uint32_t(timeout));
+    return found;
 }
 
 // The caller's buffer cannot take the payload: consume the rest of the packet so the

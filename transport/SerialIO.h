@@ -22,6 +22,7 @@ public:
     int sendResponse(uint8_t code) override;
 
 private:
+    bool findStartByte();
     int discardOversizedPacket(uint16_t length);
 
     QString portName;

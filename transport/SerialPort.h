@@ -22,7 +22,9 @@ public:
     // Byte size, parity and stop bits use the codes of SerialPortInfo.
     void setLine(int baudRate, uint8_t byteSize, int parity, int stopBits);
     // t != 0: a read ends at the full count, after more than 1000 ms between two
-    // bytes, or after 10 ms per requested byte plus t ms. t == 0: waits for the full count.
+    // bytes (or before the first byte, t + 1000 ms), or after 10 ms per requested byte
+    // plus t ms. t == 0: waits for the full count. A write ends after 10 ms per byte plus
+    // t ms (10000 ms for t == 0).
     void setTimeouts(uint32_t t);
     // Both return the number of bytes transferred, 0 on time-out or failure.
     size_t read(uint8_t* data, size_t count);

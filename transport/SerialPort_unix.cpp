@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <thread>
 
 namespace RomCmd {
 
@@ -21,10 +24,18 @@ namespace {
 constexpr size_t kNameFieldSize = 260;
 constexpr int64_t kInterByteLimitMs = 1000;
 constexpr int64_t kPerByteMs = 10;
+// Bounds writes when reads have no time-out; the transports' default time-out.
+constexpr int64_t kDefaultTimeoutMs = 10000;
 
 int64_t nowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Rounded up so a wait never ends before its deadline, and clamped so a deadline far
+// away never overflows into poll's "wait for ever".
+int pollWaitMs(int64_t remaining) {
+    return static_cast<int>(std::min<int64_t>(remaining + 1, INT_MAX));
 }
 
 struct StandardRate {
@@ -192,6 +203,10 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     // Hold DTR and RTS inactive; a pty has no modem lines, so failures are ignored.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd, TIOCMBIC, &lines);
+
+    // Whatever already waits in the input belongs to an earlier run's exchange; taken as
+    // this run's first acknowledgement it would put every later read out of step.
+    ::ioctl(fd, TCFLSH, TCIFLUSH);
 }
 
 void SerialPort::setTimeouts(uint32_t t) {
@@ -203,19 +218,19 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
         return 0;
     const int64_t start = nowMs();
     const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
+    // A silent line ends even a long read soon after the time-out, whatever count was asked for.
+    const int64_t silentDeadline = start + readTimeout + kInterByteLimitMs;
     int64_t lastByteAt = 0;
     size_t got = 0;
     while (got < count) {
         int waitMs = -1;
         if (readTimeout != 0) {
-            int64_t deadline = totalDeadline;
-            if (got > 0 && lastByteAt + kInterByteLimitMs < deadline)
-                deadline = lastByteAt + kInterByteLimitMs;
+            const int64_t deadline =
+                std::min(totalDeadline, got > 0 ? lastByteAt + kInterByteLimitMs : silentDeadline);
             const int64_t remaining = deadline - nowMs();
             if (remaining < 0)
                 break;
-            // Round up so the wait never ends before the deadline; "more than" 1000 ms.
-            waitMs = static_cast<int>(remaining > 0x7FFFFFFF ? 0x7FFFFFFF : remaining + 1);
+            waitMs = pollWaitMs(remaining);
         }
         pollfd pfd{fd, POLLIN, 0};
         const int ready = ::poll(&pfd, 1, waitMs);
@@ -226,16 +241,22 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
         }
         if (ready == 0)
             continue;  // the deadline check above ends the loop
-        const ssize_t n = ::read(fd, data + got, count - got);
-        if (n > 0) {
-            got += static_cast<size_t>(n);
-            lastByteAt = nowMs();
-            continue;
+        if (pfd.revents & POLLIN) {
+            const ssize_t n = ::read(fd, data + got, count - got);
+            if (n > 0) {
+                got += static_cast<size_t>(n);
+                lastByteAt = nowMs();
+                continue;
+            }
+            if (n < 0 && errno != EINTR && errno != EAGAIN)
+                break;  // EIO: the line hung up
         }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        // Readable but nothing to read: the line hung up.
-        break;
+        // Only the line says it hung up: with VMIN 0 the terminal may report input a moment
+        // before it can be read, so an empty read just means "not yet".
+        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+            break;
+        // Keeps such a moment from turning into a busy loop.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return got;
 }
@@ -243,6 +264,9 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
 size_t SerialPort::write(const uint8_t* data, size_t count) {
     if (!isOpen())
         return 0;
+    // A line that takes nothing (the far end stopped reading) must not hold the run for ever.
+    const int64_t deadline = nowMs() + kPerByteMs * static_cast<int64_t>(count) +
+                             (readTimeout != 0 ? readTimeout : kDefaultTimeoutMs);
     size_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(fd, data + done, count - done);
@@ -253,11 +277,12 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            // Writes have no time-out: without flow control the UART always drains.
-            pollfd pfd{fd, POLLOUT, 0};
-            if (::poll(&pfd, 1, -1) < 0 && errno != EINTR)
+            const int64_t remaining = deadline - nowMs();
+            if (remaining < 0)
                 break;
-            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
+            pollfd pfd{fd, POLLOUT, 0};
+            if (::poll(&pfd, 1, pollWaitMs(remaining)) > 0 &&
+                (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 break;
             continue;
         }

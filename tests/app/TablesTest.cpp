@@ -54,7 +54,8 @@ TEST(TablesTest, ResultMessages) {
         {17, "Command execute failed, check the log file to get more details."},
         {18, "Command execute failed, check whether the boot mode is correct!"},
         {19, "Command is disallowed by ROM, check whether life cycle is in secure mode!"},
-        {20, ""},
+        {20, "Interrupted"},
+        {21, ""},
         {-1, ""},
     };
     for (const auto& c : cases) {

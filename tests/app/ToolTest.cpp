@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -252,6 +254,38 @@ TEST(ToolTest, ClosedConsoleDoesNotEndTheRun) {
         GTEST_SKIP() << "the run crossed midnight";
     }
     expectNoDeviceRunLogged(tool);
+}
+
+// A SIGTERM while the image tool runs ends the tool instead of waiting for it.
+TEST(ToolTest, InterruptionEndsTheImageTool) {
+    ToolRun tool;
+    const QString imageTool = tool.appDir() + "/tools/tarvo_img_util";
+    QFile::remove(imageTool);
+    QFile script(imageTool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho working\nexec sleep 60\n");
+    script.close();
+    ASSERT_TRUE(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString json = tool.appDir() + "/image.json";
+    QFile description(json);
+    ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+    description.close();
+
+    const auto process = tool.start({"-i", "-r", "create-image " + json});
+    QString output;
+    ASSERT_TRUE(RomCmd::Test::waitForOutput(*process, "working", 30000, &output))
+        << output.toStdString();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ASSERT_EQ(::kill(pid_t(process->processId()), SIGTERM), 0);
+    ASSERT_TRUE(process->waitForFinished(30000));
+    EXPECT_LT(sinceSignal.elapsed(), 5000);
+    EXPECT_EQ(process->exitCode(), 143);
+    output += QString::fromLocal8Bit(process->readAll());
+    EXPECT_TRUE(
+        output.endsWith("[Critical] Run interrupted by SIGTERM!\n\n" + QString(kClosing) + "\n\n"))
+        << output.toStdString();
+    EXPECT_EQ(output.count("[Critical]"), 1) << output.toStdString();
 }
 
 TEST(LogDecodeTest, DecodesGoodLinesAndMarksTheRest) {

@@ -1,6 +1,7 @@
 #include "tests/common/ToolRun.h"
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -11,8 +12,7 @@ namespace Test {
 
 namespace {
 
-void copyTree(const QString& from, const QString& to)
-{
+void copyTree(const QString& from, const QString& to) {
     QDir().mkpath(to);
     QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
@@ -29,8 +29,7 @@ void copyTree(const QString& from, const QString& to)
 
 }  // namespace
 
-ToolRun::ToolRun()
-{
+ToolRun::ToolRun() {
     const QString bin = QStringLiteral(TARVO_BIN_DIR);
     const QString tool = toolPath();
     QFile::copy(bin + "/tarvo_manufacturing_tool", tool);
@@ -43,11 +42,12 @@ ToolRun::ToolRun()
     }
 }
 
-QString ToolRun::toolPath() const { return dir.path() + "/tarvo_manufacturing_tool"; }
+QString ToolRun::toolPath() const {
+    return dir.path() + "/tarvo_manufacturing_tool";
+}
 
 ToolResult ToolRun::run(const QStringList& arguments, const QProcessEnvironment& environment,
-                        int timeoutMs) const
-{
+                        int timeoutMs) const {
     ToolResult result;
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -67,8 +67,32 @@ ToolResult ToolRun::run(const QStringList& arguments, const QProcessEnvironment&
     return result;
 }
 
-QString ToolRun::decodedLog() const
-{
+std::unique_ptr<QProcess> ToolRun::start(const QStringList& arguments,
+                                         const QProcessEnvironment& environment) const {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setWorkingDirectory(dir.path());
+    process->start(toolPath(), arguments);
+    process->waitForStarted(10000);
+    return process;
+}
+
+bool waitForOutput(QProcess& process, const QString& text, int boundMs, QString* output) {
+    QDeadlineTimer deadline(boundMs);
+    for (;;) {
+        *output += QString::fromLocal8Bit(process.readAll());
+        if (output->contains(text)) {
+            return true;
+        }
+        if (deadline.hasExpired() || process.state() != QProcess::Running) {
+            return false;
+        }
+        process.waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), 100)));
+    }
+}
+
+QString ToolRun::decodedLog() const {
     const QString logFile = dir.path() + "/logs/tarvo_manufacturing_tool/" +
                             QDate::currentDate().toString("yyyy-MM-dd") + ".log";
     QProcess decoder;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
 
 namespace RomCmd {
 namespace Test {
@@ -21,15 +23,25 @@ public:
     ToolRun();
     QString appDir() const { return dir.path(); }
     QString toolPath() const;
-    ToolResult run(const QStringList& arguments,
-                   const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-                   int timeoutMs = 60000) const;
+    ToolResult run(
+        const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+        int timeoutMs = 60000) const;
     // Clear text of today's log file lines, decoded with tarvo_log_decode.
     QString decodedLog() const;
+
+    // For tests that act on the running tool: starts it without waiting for it to end.
+    std::unique_ptr<QProcess> start(
+        const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) const;
 
 private:
     QTemporaryDir dir;
 };
+
+// Collects the process's output into *output until it holds `text`; false when the bound ran
+// out or the process ended first.
+bool waitForOutput(QProcess& process, const QString& text, int boundMs, QString* output);
 
 }  // namespace Test
 }  // namespace RomCmd

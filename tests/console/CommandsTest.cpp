@@ -302,7 +302,8 @@ TEST_F(ConsoleTest, StatusTextFollowsTheResultTable) {
                  {16, "Set timeout failed"},
                  {17, "Command execute failed, check the log file to get more details."},
                  {19, "Command is disallowed by ROM, check whether life cycle is in secure mode!"},
-                 {20, ""},
+                 {20, "Interrupted"},
+                 {21, ""},
                  {-1, ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(RomConsoleMode::statusText(c.code), QString(c.text)) << c.code;

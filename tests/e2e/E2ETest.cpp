@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cerrno>
 #include <cstring>
 
@@ -381,6 +384,82 @@ INSTANTIATE_TEST_SUITE_P(
                     "status:  17  message:  \"Command execute failed, check the log file to get "
                     "more details.\""}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// ---- interruption ----
+
+// A signal in the middle of a slow transfer: the exchange under way completes, then the run
+// ends with one critical line, the closing line and 128 + the signal number.
+struct InterruptCase {
+    const char* name;
+    QString command;  // %1: a 16 KiB data file
+    int signalNumber;
+    int exitCode;
+    QString critical;
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EndToEndInterrupt : public EndToEnd, public ::testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(EndToEndInterrupt, StopsAfterTheExchangeUnderWay) {
+    const InterruptCase& c = GetParam();
+    // About half a second per packet: the transfer would take many seconds.
+    startDevice({"--baud", "9600"});
+    const QString data = makeFile("data.bin", pattern(16384));
+    const auto process = tool.start({"-p", sim.ptyPath(), "-r", c.command.arg(data)});
+    QString output;
+    ASSERT_TRUE(waitForOutput(*process, "Progress:", kBoundMs, &output)) << output.toStdString();
+
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ASSERT_EQ(::kill(pid_t(process->processId()), c.signalNumber), 0);
+    ASSERT_TRUE(process->waitForFinished(kBoundMs));
+    EXPECT_LT(sinceSignal.elapsed(), 5000);
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), c.exitCode);
+
+    output += QString::fromLocal8Bit(process->readAll());
+    EXPECT_EQ(output.count("[Critical]"), 1) << output.toStdString();
+    EXPECT_TRUE(output.endsWith(block(c.critical) + block(kEnd))) << output.toStdString();
+    const QString log = tool.decodedLog();
+    EXPECT_TRUE(log.contains(c.critical + "\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains(kEnd)) << log.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, EndToEndInterrupt,
+    ::testing::Values(InterruptCase{"WriteOnSigint", "write-memory 0 20000000 %1", SIGINT, 130,
+                                    "[Critical] Run interrupted by SIGINT!"},
+                      InterruptCase{"ReadToFileOnSigterm", "read-memory 0 20000000 16384 %1.copy",
+                                    SIGTERM, 143, "[Critical] Run interrupted by SIGTERM!"}),
+    [](const ::testing::TestParamInfo<InterruptCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// A second Ctrl-C does not wait for the exchange under way, here a long wait for an
+// acknowledgement that never comes.
+TEST_F(EndToEnd, SecondSigintEndsAtOnce) {
+    startDevice({"--fault", "no-ack@3"});
+    const QString data = makeFile("data.bin", pattern(4096));
+    const auto process =
+        tool.start({"-p", sim.ptyPath(), "-t", "30000", "-r", "write-memory 0 20000000 " + data});
+    QString output;
+    ASSERT_TRUE(waitForOutput(*process, "Progress:  1004", kBoundMs, &output))
+        << output.toStdString();
+    QThread::msleep(300);
+    ASSERT_EQ(::kill(pid_t(process->processId()), SIGINT), 0);
+    QThread::msleep(300);
+    QElapsedTimer sinceSecond;
+    sinceSecond.start();
+    ASSERT_EQ(::kill(pid_t(process->processId()), SIGINT), 0);
+    ASSERT_TRUE(process->waitForFinished(kBoundMs));
+    EXPECT_LT(sinceSecond.elapsed(), 5000);
+    EXPECT_EQ(process->exitCode(), 130);
+    output += QString::fromLocal8Bit(process->readAll());
+    EXPECT_FALSE(output.contains("Tarvo Manufacturing Tool End!")) << output.toStdString();
+}
 
 TEST_F(EndToEnd, UsbAutoDetection) {
     const struct {

@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 
 #include "console/RomConsoleMode.h"
+#include "romcmd/Interruption.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "transport/ResultCode.h"
 
@@ -221,6 +223,41 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"BackOnlyAtTheEleventhPoll", [](int n) { return n >= 10; }, 1, 10, 10, true},
         LoopCase{"BackAtTheSecondPoll", [](int n) { return n % 2 == 1; }, 3, 6, 3, false}),
     [](const ::testing::TestParamInfo<LoopCase>& info) { return info.param.name; });
+
+// A signal while the step waits for the device to come back ends the step at once, without
+// the lines of a failed firmware: the run reports the interruption once.
+TEST(FirmwareStep, InterruptionEndsTheWaitForTheDevice) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString firmware = dir.filePath("fw.bin");
+    QFile file(firmware);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    Controller controller;
+    RomConsoleMode& console = *controller.console;
+    console.deviceType = 1;
+    console.serialParam.portName = dir.filePath("ttyFAKE0");
+    console.loadFirmware = true;
+    console.firmwarePath = firmware;
+    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
+    controller.environment->present = [](int call) {
+        if (call == 1) {
+            ::raise(SIGTERM);
+        }
+        return false;
+    };
+
+    Interruption::install();
+    LogCapture log;
+    console.runFirmwareStep();
+    Interruption::reset();
+    std::signal(SIGTERM, SIG_DFL);
+
+    EXPECT_EQ(controller.environment->listings, 2);
+    EXPECT_EQ(log.count(kTimeout), 0) << log.dump().toStdString();
+    EXPECT_EQ(log.count(kGiveUp), 0) << log.dump().toStdString();
+}
 
 struct SkippedCase {
     const char* name;

@@ -3,6 +3,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -10,9 +11,11 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "romcmd/RomCmd.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/QtPrinters.h"
 #include "tests/romcmd/FakeDeviceIO.h"
 
 namespace RomCmd {
@@ -528,6 +531,47 @@ TEST(ReadMemoryToFile, FullDiskIsAFailureNotASuccess) {
     Rig rig = makeRig(withResponse({dataPacket(pattern(500)), dataPacket(pattern(500))}));
     EXPECT_EQ(rig.engine->readMemoryToFile(1, 0, 1000, "/dev/full"), 5);
     EXPECT_EQ(LogCapture::matching("critical", "write file failed!").size(), 1);
+}
+
+// Answers every read after its script with a header-only data packet, 1 ms apart.
+class HeaderOnlyDevice : public FakeDeviceIO {
+public:
+    int readPacket(uint8_t* buffer, uint16_t* length) override {
+        if (!replies.isEmpty()) {
+            return FakeDeviceIO::readPacket(buffer, length);
+        }
+        // Ends a loop that never gives up, so the test does not hang.
+        if (++reads > 5000) {
+            return status = 11;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::memcpy(buffer, "\x05\x00\x01\x00", 4);
+        *length = 4;
+        return status = 0;
+    }
+};
+
+// Header-only packets keep a read to file going only while data still comes: without a data
+// byte for the time-out it ends as a time-out, keeping what arrived.
+TEST(ReadMemoryToFile, HeaderOnlyPacketsWithoutDataEndInTimeOut) {
+    LogCapture capture;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("out.bin");
+    auto transport = std::make_unique<HeaderOnlyDevice>();
+    transport->replies = {response(0), dataPacket(pattern(100))};
+    transport->timeout = 100;
+    RomCmd engine(std::move(transport), 2, QStringLiteral("hid-1"));
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(engine.readMemoryToFile(1, 0, 1000, path), 4);
+    EXPECT_GE(clock.elapsed(), 100);
+    EXPECT_EQ(LogCapture::matching("critical", "Read timeout!").join('|'),
+              QString("Id:  \"hid-1\" \r\n Read timeout! received bytes:  100  requested:  1000"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toHex(), pattern(100).toHex());
 }
 
 // Arbitrary device answers: whatever arrives, nothing crashes, results stay in the table and

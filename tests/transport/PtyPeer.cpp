@@ -88,13 +88,15 @@ bool PtyPeer::feed(const QByteArray& bytes, int boundMs) {
 void PtyPeer::feedLater(std::vector<std::pair<int, QByteArray>> chunks, int boundMs) {
     joinFeeder();
     const int fd = master;
-    feeder = std::thread([fd, chunks, boundMs] {
+    feederBusy = true;
+    feeder = std::thread([this, fd, chunks, boundMs] {
         const qint64 deadline = monotonicMs() + boundMs;
         for (const auto& chunk : chunks) {
             std::this_thread::sleep_for(std::chrono::milliseconds(chunk.first));
             if (!writeAllBounded(fd, chunk.second, deadline))
-                return;
+                break;
         }
+        feederBusy = false;
     });
 }
 

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -32,6 +33,8 @@ public:
     bool feed(const QByteArray& bytes, int boundMs = 5000);
     // Writes the chunks from a thread, each after its delay (ms from the previous chunk).
     void feedLater(std::vector<std::pair<int, QByteArray>> chunks, int boundMs = 20000);
+    // True while the thread of feedLater still has bytes to write.
+    bool feeding() const { return feederBusy; }
     void joinFeeder();
     // Reads until `count` bytes arrived or `boundMs` passed.
     QByteArray take(int count, int boundMs);
@@ -44,6 +47,7 @@ private:
     int slave = -1;
     QString path;
     std::thread feeder;
+    std::atomic<bool> feederBusy{false};
 };
 
 // Milliseconds on a monotonic clock.

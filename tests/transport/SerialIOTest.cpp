@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <QVariant>
+#include <climits>
 #include <memory>
 #include <vector>
 
 #include "PtyPeer.h"
+#include "ReadFault.h"
 #include "TransportTestUtil.h"
 #include "WriteFault.h"
 #include "tests/common/LogCapture.h"
@@ -21,7 +25,10 @@ constexpr uint16_t kUntouchedLength = 0xBEEF;
 class SerialFixture : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(peer.ok()) << "no pseudo-terminal available"; }
-    void TearDown() override { disarmWriteFault(); }
+    void TearDown() override {
+        disarmWriteFault();
+        disarmEmptyReads();
+    }
 
     std::unique_ptr<SerialIO> openPort(int timeoutMs = kShortTimeoutMs) {
         return openSerialIO(peer, timeoutMs);
@@ -301,6 +308,38 @@ TEST_F(SerialFixture, HungUpLineFailsWithoutWaiting) {
     EXPECT_EQ(log.messages(QtCriticalMsg),
               (QStringList{"Write header error!", "Read timeout!", "Read ack error!",
                            "Send response failed! resp:  161"}));
+}
+
+// A terminal can report input a moment before it can be read; an empty read then is no
+// hang-up, and the acknowledgement that follows still counts.
+TEST_F(SerialFixture, EmptyReadAfterReadablePollIsNoHangUp) {
+    auto io = openPort();
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa1")));
+    armEmptyReads(peer.slaveDevice(), 3);
+    EXPECT_EQ(io->readAck(), 0);
+    EXPECT_TRUE(log.messages(QtCriticalMsg).isEmpty()) << log.dump().toStdString();
+}
+
+// Bytes left in the line by an earlier run are not this run's acknowledgement.
+TEST_F(SerialFixture, OpeningDiscardsWaitingInput) {
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa1")));
+    pollfd waiting{peer.slaveFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 5000), 1) << "the stale bytes never reached the line";
+    auto io = openPort();
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa2")));
+    EXPECT_EQ(io->writePacket(nullptr, 0), 1);
+}
+
+// A time-out near INT_MAX must not overflow into poll's "wait for ever".
+TEST_F(SerialFixture, TimeOutNearIntMaxKeepsEveryWaitFinite) {
+    auto io = openPort(INT_MAX - 10);
+    ASSERT_EQ(io->status, 0);
+    ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa1")));
+    watchPollWaits(peer.slaveDevice());
+    EXPECT_EQ(io->readAck(), 0);
+    EXPECT_GE(shortestPollWait(), 0);
 }
 
 }  // namespace

@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QVariant>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "PtyPeer.h"
@@ -29,7 +36,8 @@ protected:
     uint16_t length = 0;
 };
 
-// A read that gets nothing ends after 10 ms per requested byte plus the time-out.
+// A read that gets nothing ends after 10 ms per requested byte plus the time-out, and a
+// silent line ends even a long one within the time-out plus one second.
 struct TotalBoundCase {
     const char* label;
     int timeoutMs;
@@ -62,7 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TotalBoundCase{"StartByte", 200, "", 4, 10 + 200},
                       // Header complete, then nothing of the 50-byte payload.
                       TotalBoundCase{"Payload", 100, "5aa53200", 13, 10 * 50 + 100},
-                      TotalBoundCase{"Crc", 300, "5aa50000", 14, 10 * 2 + 300}),
+                      TotalBoundCase{"Crc", 300, "5aa50000", 14, 10 * 2 + 300},
+                      // A 2048-byte payload that never comes: not 10 * 2050 + 200.
+                      TotalBoundCase{"SilentAfterLongHeader", 200, "5aa50008", 13, 200 + 1000}),
     [](const ::testing::TestParamInfo<TotalBoundCase>& info) {
         return std::string(info.param.label);
     });
@@ -131,6 +141,58 @@ INSTANTIATE_TEST_SUITE_P(Table, SerialSlowStream,
                          [](const ::testing::TestParamInfo<SlowStreamCase>& info) {
                              return std::string(info.param.label);
                          });
+
+// A device that keeps sending bytes other than the start byte gets one time-out for the
+// whole search, not one per byte.
+TEST_F(SerialTiming, StartByteSearchHasOneDeadline) {
+    auto io = openPort(200);
+    ASSERT_EQ(io->status, 0);
+    std::atomic<bool> stop{false};
+    std::thread noise([this, &stop] {
+        const qint64 end = monotonicMs() + 10000;
+        while (!stop && monotonicMs() < end) {
+            peer.feed(QByteArray(1, '\0'), 1000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const qint64 start = monotonicMs();
+    const int result = io->readPacket(buffer.data(), &length);
+    const qint64 elapsed = monotonicMs() - start;
+    stop = true;
+    noise.join();
+    EXPECT_EQ(result, 4);
+    EXPECT_GE(elapsed, 200);
+    EXPECT_LT(elapsed, 200 + kSlackMs);
+    EXPECT_EQ(log.messages(QtCriticalMsg), QStringList{"Read timeout!"});
+}
+
+// A line that takes nothing more (the far end stopped reading) fails the write after the
+// time-out plus 10 ms per byte, with the status of the step.
+TEST_F(SerialTiming, WriteToStalledLineEndsAtTheBound) {
+    auto io = openPort(100);
+    ASSERT_EQ(io->status, 0);
+    // Fill the line through the test's own end of it; the device end reads nothing.
+    const int own = peer.slaveFd();
+    ASSERT_EQ(::fcntl(own, F_SETFL, ::fcntl(own, F_GETFL) | O_NONBLOCK), 0);
+    // The terminal moves bytes on behind the scenes: full means still full after a pause.
+    const QByteArray filler(4096, 'x');
+    bool full = false;
+    for (int round = 0; round < 50 && !full; ++round) {
+        while (::write(own, filler.constData(), size_t(filler.size())) > 0) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        full = ::write(own, filler.constData(), 1) < 0 && errno == EAGAIN;
+    }
+    ASSERT_TRUE(full) << "the line never filled up";
+
+    const qint64 start = monotonicMs();
+    const QByteArray payload("abc");
+    EXPECT_EQ(io->writePacket(reinterpret_cast<const uint8_t*>(payload.constData()), 3), 6);
+    const qint64 elapsed = monotonicMs() - start;
+    EXPECT_GE(elapsed, 100 + 10 * 4);
+    EXPECT_LT(elapsed, 100 + 10 * 4 + kSlackMs);
+    EXPECT_EQ(log.messages(QtCriticalMsg), QStringList{"Write header error!"});
+}
 
 // A new time-out applies to the open port at once.
 TEST_F(SerialTiming, SetTimeoutAppliesToOpenPort) {
