@@ -552,7 +552,7 @@ public:
 };
 
 // Header-only packets keep a read to file going only while data still comes: without a data
-// byte for the time-out it ends as a time-out, keeping what arrived.
+// byte for the time-out it ends as a time-out, and the failed read leaves no file behind.
 TEST(ReadMemoryToFile, HeaderOnlyPacketsWithoutDataEndInTimeOut) {
     LogCapture capture;
     QTemporaryDir dir;
@@ -569,9 +569,7 @@ TEST(ReadMemoryToFile, HeaderOnlyPacketsWithoutDataEndInTimeOut) {
     EXPECT_GE(clock.elapsed(), 100);
     EXPECT_EQ(LogCapture::matching("critical", "Read timeout!").join('|'),
               QString("Id:  \"hid-1\" \r\n Read timeout! received bytes:  100  requested:  1000"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toHex(), pattern(100).toHex());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 
 // Arbitrary device answers: whatever arrives, nothing crashes, results stay in the table and
