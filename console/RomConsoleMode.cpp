@@ -5,6 +5,7 @@
 
 #include "console/ExitStatus.h"
 #include "romcmd/Interruption.h"
+#include "transport/ResultCode.h"
 
 namespace RomCmd {
 
@@ -108,6 +109,11 @@ int RomConsoleMode::run() {
     }
     if (!runRomApiCommands()) {
         return Interruption::requested() ? Interruption::exitStatus() : ExitCommandFailed;
+    }
+    // Without a command to fail, a device that never opened would otherwise pass as a success.
+    const DeviceIO* io = romCmd->transport();
+    if (io == nullptr || io->status == ResultOpenFailed) {
+        return ExitNoDevice;
     }
     return firmwareIgnored ? ExitFirmwareIgnored : ExitSuccess;
 }

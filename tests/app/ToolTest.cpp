@@ -179,7 +179,7 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
     const QDate day = QDate::currentDate();
     const ToolResult result = tool.run({"-p", "/dev/tarvo_none_port", "-t", "later"});
     ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 2);
     EXPECT_FALSE(result.output.contains("Parse device info")) << result.output.toStdString();
     EXPECT_TRUE(result.output.startsWith(
         "[Warning] timeout value format error, default timeout value will be used.\n\n"))
@@ -230,7 +230,8 @@ TEST(ToolTest, ExitStatusTellsHowTheRunEnded) {
         {"BadProductId", {"-u", "0xZZ", "-r", "query-rte"}, 2},
         {"CommandFailed", {"-p", noPort, "-r", "query-rte"}, 3},
         {"ImageCommandFailed", {"-i", "-r", "gen-image a.json"}, 3},
-        {"FirmwareIgnored", {"-p", noPort, "-f", noFirmware}, 4},
+        {"PortThatCannotOpen", {"-p", noPort}, 2},
+        {"FirmwareIgnoredPortThatCannotOpen", {"-p", noPort, "-f", noFirmware}, 2},
         {"FirmwareIgnoredThenCommandFailed", {"-p", noPort, "-f", noFirmware, "-r", "reset 0"}, 3},
     };
     ToolRun tool;
