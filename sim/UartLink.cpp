@@ -83,7 +83,9 @@ bool UartLink::reopenSlave() {
 
 void UartLink::clockIn(size_t bytes) {
     if (baud > 0) {
-        fromHost.book(Clock::now(), bytes);
+        // A host answering our last bytes saw them late by our lateness in sending them; a
+        // real line would have had its answer that much earlier, but not before them.
+        fromHost.book(std::max(Clock::now() - lateness, toHost.freeAt()), bytes);
     }
 }
 
