@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "sim/WireClock.h"
@@ -21,6 +22,10 @@ struct WireCase {
     std::vector<Booking> bookings;
     int64_t lastByteNs;  // when the last booked byte has crossed
 };
+
+void PrintTo(const WireCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WireClockTest : public ::testing::TestWithParam<WireCase> {};
 
