@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -78,11 +81,44 @@ bool UartLink::reopenSlave() {
     return true;
 }
 
-void UartLink::pace(size_t bytes) const {
+void UartLink::clockIn(size_t bytes) {
     if (baud > 0) {
-        // 8N1: ten bit times per byte.
-        std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(bytes) * 10000000 / baud));
+        // A host answering our last bytes saw them late by our lateness in sending them; a
+        // real line would have had its answer that much earlier, but not before them.
+        fromHost.book(std::max(Clock::now() - lateness, toHost.freeAt()), bytes);
     }
+}
+
+void UartLink::frameTaken() {
+    if (baud > 0) {
+        // Bytes still buffered behind the frame crossed the wire after it.
+        frameEnd = fromHost.freeAt() - fromHost.span(rx.size() - head);
+    }
+}
+
+void UartLink::waitForWire(size_t bytes) {
+    if (baud == 0) {
+        return;
+    }
+    // An answer starts once the frame it answers has arrived, or later if the device is busy;
+    // the lateness of the last wake-up is ours, not the device's, and must not add up.
+    const auto ready = std::max(frameEnd, Clock::now() - lateness);
+    const auto due = toHost.book(ready, bytes);
+    if (!slackSet) {
+        // The default 50 us timer slack would cost a few percent of a fast line per packet.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        slackSet = true;
+    }
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch());
+    timespec at{};
+    at.tv_sec = time_t(sinceEpoch.count() / 1000000000);
+    at.tv_nsec = long(sinceEpoch.count() % 1000000000);
+    // steady_clock is CLOCK_MONOTONIC; an absolute deadline keeps an interrupted or late
+    // sleep from stretching the next one.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+    lateness = std::max(Clock::duration::zero(), Clock::now() - due);
 }
 
 bool UartLink::readMore(int timeoutMs) {
@@ -103,6 +139,7 @@ bool UartLink::readMore(int timeoutMs) {
         return false;
     }
     rx.insert(rx.end(), buf, buf + n);
+    clockIn(size_t(n));
     return true;
 }
 
@@ -136,7 +173,7 @@ HostFrame UartLink::receive(int timeoutMs) {
                 f.type = HostFrame::Type::Response;
                 f.code = second;
                 consume(2);
-                pace(2);
+                frameTaken();
                 return f;
             }
             if (second != Framing::kPacketTag) {
@@ -157,7 +194,7 @@ HostFrame UartLink::receive(int timeoutMs) {
                         f.type = HostFrame::Type::Malformed;
                     }
                     consume(total);
-                    pace(total);
+                    frameTaken();
                     // Output the host left unread stays in its input, as on a real line: a
                     // flush here would race with the host's reads and could split a stale
                     // acknowledgement. Discarding it is the host's part, when it opens the port.
@@ -182,7 +219,7 @@ HostFrame UartLink::receive(int timeoutMs) {
 }
 
 void UartLink::writeAll(const std::vector<uint8_t>& bytes) {
-    pace(bytes.size());
+    waitForWire(bytes.size());
     size_t done = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteBoundMs);
     while (done < bytes.size()) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "sim/DeviceRunner.h"
+#include "sim/WireClock.h"
 
 namespace RomCmd {
 namespace Sim {
@@ -12,7 +14,7 @@ namespace Sim {
 // open by the device as well, so hosts can open and close it any number of times.
 class UartLink : public Link {
 public:
-    explicit UartLink(uint32_t baud = 0) : baud(baud) {}
+    explicit UartLink(uint32_t baud = 0) : baud(baud), toHost(baud), fromHost(baud) {}
     ~UartLink() override;
     UartLink(const UartLink&) = delete;
     UartLink& operator=(const UartLink&) = delete;
@@ -34,10 +36,19 @@ private:
     bool readMore(int timeoutMs);
     void consume(size_t count);
     void writeAll(const std::vector<uint8_t>& bytes);
-    void pace(size_t bytes) const;
+    void clockIn(size_t bytes);
+    void frameTaken();
+    void waitForWire(size_t bytes);
     bool reopenSlave();
 
     uint32_t baud;
+    // Paced line (baud > 0): each direction's wire clock, the time the last host frame had
+    // fully arrived, and how late the last wait for the wire woke up.
+    WireClock toHost;
+    WireClock fromHost;
+    WireClock::Clock::time_point frameEnd{};
+    WireClock::Clock::duration lateness{};
+    bool slackSet = false;
     int master = -1;
     int slave = -1;
     std::string slaveName;
