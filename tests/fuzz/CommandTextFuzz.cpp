@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "console/RomConsoleMode.h"
@@ -25,36 +26,9 @@ struct Console {
     std::unique_ptr<QTemporaryDir> folder;
     std::unique_ptr<QCommandLineParser> parser;
     std::unique_ptr<RomConsoleMode> console;
+    // One engine for all inputs: its transport's script is replaced for each one.
+    Test::FakeDeviceIO* io = nullptr;
 };
-
-int criticalLines = 0;
-
-bool verbose = false;
-
-void countingMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type == QtCriticalMsg)
-        ++criticalLines;
-    if (verbose)
-        std::fprintf(stderr, "%d %s\n", int(type), qPrintable(text));
-}
-
-Console& setUp() {
-    static int argc = 1;
-    static char name[] = "tarvo_fuzz_command_text";
-    static char* argv[] = {name, nullptr};
-    // Lives as long as the process: its Qt objects must not outlive the application at exit.
-    static Console& c = *new Console;
-    // TARVO_FUZZ_VERBOSE=1 shows the log while an input is looked into.
-    verbose = qEnvironmentVariableIsSet("TARVO_FUZZ_VERBOSE");
-    qInstallMessageHandler(countingMessageHandler);
-    c.application = std::make_unique<QCoreApplication>(argc, argv);
-    // Output files named by a command land in a folder of their own.
-    c.folder = std::make_unique<QTemporaryDir>();
-    QDir::setCurrent(c.folder->path());
-    c.parser = Test::makeParser({"tarvo_manufacturing_tool"});
-    c.console = std::make_unique<RomConsoleMode>(*c.parser);
-    return c;
-}
 
 // Engine signals reach the controller's slots as in a real run.
 void connectSlots(::RomCmd::RomCmd* engine, RomConsoleMode* console) {
@@ -80,6 +54,43 @@ void connectSlots(::RomCmd::RomCmd* engine, RomConsoleMode* console) {
                      });
 }
 
+QTemporaryDir* scratch = nullptr;
+int criticalLines = 0;
+
+bool verbose = false;
+
+void countingMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg)
+        ++criticalLines;
+    if (verbose)
+        std::fprintf(stderr, "%d %s\n", int(type), qPrintable(text));
+}
+
+Console& setUp() {
+    static int argc = 1;
+    static char name[] = "tarvo_fuzz_command_text";
+    static char* argv[] = {name, nullptr};
+    // Lives as long as the process: its Qt objects must not outlive the application at exit.
+    static Console& c = *new Console;
+    // TARVO_FUZZ_VERBOSE=1 shows the log while an input is looked into.
+    verbose = qEnvironmentVariableIsSet("TARVO_FUZZ_VERBOSE");
+    qInstallMessageHandler(countingMessageHandler);
+    c.application = std::make_unique<QCoreApplication>(argc, argv);
+    // Output files named by a command land in a folder of their own.
+    c.folder = std::make_unique<QTemporaryDir>();
+    QDir::setCurrent(c.folder->path());
+    scratch = c.folder.get();
+    std::atexit([] { scratch->remove(); });
+    c.parser = Test::makeParser({"tarvo_manufacturing_tool"});
+    c.console = std::make_unique<RomConsoleMode>(*c.parser);
+    auto transport = std::make_unique<Test::FakeDeviceIO>();
+    c.io = transport.get();
+    auto* engine = new ::RomCmd::RomCmd(std::move(transport), 1, QStringLiteral("fuzz"));
+    connectSlots(engine, c.console.get());
+    c.console->romCmd = engine;
+    return c;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -96,8 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text.contains(QLatin1Char('/')) || text.contains(QLatin1Char('\\')))
         return 0;
 
-    auto transport = std::make_unique<Test::FakeDeviceIO>();
-    Test::FakeDeviceIO* io = transport.get();
+    Test::FakeDeviceIO* io = c.io;
+    io->writeResults.clear();
+    io->replies.clear();
+    io->written.clear();
+    io->timeoutAtWrite.clear();
+    io->timeoutCalls.clear();
+    io->timeout = 10000;
+    io->status = 0;
     while (!input.empty()) {
         const uint8_t kind = input.byte();
         size_t payloadSize = 0;
@@ -111,9 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    auto* engine = new ::RomCmd::RomCmd(std::move(transport), 1, QStringLiteral("fuzz"));
-    connectSlots(engine, c.console.get());
-    c.console->romCmd = engine;
     c.console->memorySizeMb = 0;
     c.console->firmwareLoaded = 0;
     criticalLines = 0;
@@ -127,12 +141,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(criticalLines == 0 || erase);
     else
         FUZZ_CHECK(criticalLines > 0);
-    c.console->romCmd = nullptr;
-    delete engine;
 
     // Files a command wrote are not kept from one input to the next.
-    QDir folder(c.folder->path());
-    for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        folder.remove(entry);
+    if (tokens.size() > 4 && tokens.first() == QLatin1String("read-memory")) {
+        QDir folder(c.folder->path());
+        for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+            folder.remove(entry);
+    }
     return 0;
 }
