@@ -42,8 +42,8 @@ private:
     void* claim = nullptr;  // named mutex that keeps other openers of this tool out
 #else
     int fd = -1;
-    uint32_t readTimeout = 0;
 #endif
+    uint32_t readTimeout = 0;
 };
 
 }  // namespace RomCmd
