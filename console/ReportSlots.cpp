@@ -3,6 +3,7 @@
 
 #include "console/RomConsoleMode.h"
 #include "romcmd/CommandTables.h"
+#include "romcmd/HexText.h"
 
 namespace RomCmd {
 
@@ -34,10 +35,6 @@ QString versionText(uint32_t value) {
     return QStringLiteral("%1%2.%3.%4")
         .arg(QString(QChar(ushort(value >> 24))), QString::number((value >> 16) & 0xFF),
              QString::number((value >> 8) & 0xFF), QString::number(value & 0xFF));
-}
-
-QString hex8(uint32_t value) {
-    return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0'));
 }
 
 // The report's own names, which differ in places from the ROM's command names.

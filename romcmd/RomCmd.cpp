@@ -14,6 +14,7 @@
 
 #include "romcmd/CommandTables.h"
 #include "romcmd/DeviceType.h"
+#include "romcmd/HexText.h"
 #include "romcmd/Interruption.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
@@ -24,7 +25,9 @@ namespace RomCmd {
 namespace {
 
 constexpr size_t kPacketSize = 1024;      // every device packet is read into this much
-constexpr size_t kMaxHostPayload = 512;   // nothing longer is sent to the device
+// A data stream's packets (and a file's hashing blocks) hold at most this much; command
+// packets such as config-rte's can be longer.
+constexpr size_t kMaxHostPayload = 512;
 constexpr size_t kCommandHeaderSize = 4;  // code, parameter count, flags, reserved
 constexpr size_t kResponseStatusOffset = 4;
 constexpr size_t kResponseDataOffset = 8;
@@ -72,10 +75,6 @@ uint16_t buildCommand(uint8_t* p, uint8_t code, uint8_t flags,
         offset += 4;
     }
     return uint16_t(offset);
-}
-
-QString hex8(uint32_t v) {
-    return QString("0x%1").arg(v, 8, 16, QChar('0'));
 }
 
 // A time-out above INT_MAX would turn negative in the transport and mean "wait forever".
