@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <thread>
 
 namespace RomCmd {
@@ -207,21 +208,32 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     // Whatever already waits in the input belongs to an earlier run's exchange; taken as
     // this run's first acknowledgement it would put every later read out of step.
     ::ioctl(fd, TCFLSH, TCIFLUSH);
+    inputStart = inputEnd = 0;
 }
 
 void SerialPort::setTimeouts(uint32_t t) {
     readTimeout = t;
 }
 
+size_t SerialPort::takeInput(uint8_t* data, size_t count) {
+    const size_t n = std::min(count, inputEnd - inputStart);
+    std::memcpy(data, input + inputStart, n);
+    inputStart += n;
+    return n;
+}
+
 size_t SerialPort::read(uint8_t* data, size_t count) {
     if (!isOpen() || count == 0)
         return 0;
+    size_t got = takeInput(data, count);
+    if (got == count)
+        return got;
     const int64_t start = nowMs();
     const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
     // A silent line ends even a long read soon after the time-out, whatever count was asked for.
     const int64_t silentDeadline = start + readTimeout + kInterByteLimitMs;
-    int64_t lastByteAt = 0;
-    size_t got = 0;
+    // Bytes kept from an earlier read count as arrived now.
+    int64_t lastByteAt = start;
     while (got < count) {
         int waitMs = -1;
         if (readTimeout != 0) {
@@ -242,9 +254,11 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
         if (ready == 0)
             continue;  // the deadline check above ends the loop
         if (pfd.revents & POLLIN) {
-            const ssize_t n = ::read(fd, data + got, count - got);
+            const ssize_t n = ::read(fd, input, sizeof input);
             if (n > 0) {
-                got += static_cast<size_t>(n);
+                inputStart = 0;
+                inputEnd = static_cast<size_t>(n);
+                got += takeInput(data + got, count - got);
                 lastByteAt = nowMs();
                 continue;
             }
@@ -297,6 +311,7 @@ int SerialPort::close() {
     ::ioctl(fd, TIOCNXCL);
     const int result = ::close(fd);
     fd = -1;
+    inputStart = inputEnd = 0;
     return result == 0 ? 1 : 0;
 }
 
