@@ -43,8 +43,11 @@ private:
     void* claim = nullptr;  // named mutex that keeps other openers of this tool out
 #else
     size_t takeInput(uint8_t* data, size_t count);
+    bool waitReadable(int64_t waitMs, bool* hungUp);
 
     int fd = -1;
+    int readFd = -1;  // blocking, for reads only
+    bool blockingReads = false;
     uint32_t readTimeout = 0;
     // What one read() brought beyond the count asked for: a packet's bytes arrive together,
     // and fetching them one syscall each costs more than the rest of the exchange.
