@@ -9,6 +9,7 @@
 #include <QtGlobal>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 namespace RomCmd {
 
@@ -47,20 +48,33 @@ public:
 
 private:
     LogHandler() = default;
-    void handle(QtMsgType type, const QString& text);
+    void handle(QtMsgType type, const QMessageLogContext& context, const QString& text);
+    void nowLocked(QDate* date, QTime* time);
     QString applicationDirectoryLocked();
+    FILE* consoleStreamLocked() const;
     void consoleLocked(const QByteArray& prefix, const QByteArray& text);
     bool fileReadyLocked(const QDate& date, const QTime& time);
     bool openLocked(const QDate& date, const QTime& time);
     bool openIn(const QString& directory, const QString& name, QString* error);
     bool stillOursLocked() const;
-    void writeFileLocked(const QByteArray& line);
+    void writeFileLocked(const std::string& line);
     void closeLocked();
 
     QMutex mutex;
     Clock clock;
     QString applicationDirectory;
     FILE* console = nullptr;
+
+    // The local time read once per second, and its stamp "[hh:mm:ss]".
+    qint64 stampSecond = -1;
+    QDate stampDate;
+    QTime stampTime;
+    std::string stamp;
+    // Kept between messages, so composing a line allocates nothing.
+    std::string consoleBytes;
+    std::string clearBytes;
+    std::string scrambleBytes;
+    std::string fileBytes;
 
     // The day's file stays open between messages; the folder is chosen once per run.
     enum Folder { Beside, Fallback, NoFolder };
