@@ -8,6 +8,7 @@
 #else
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -19,6 +20,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -104,6 +106,29 @@ std::string stampOf(const QTime& time) {
     return text;
 }
 
+int64_t monotonicMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int terminalColumns(FILE* stream) {
+#ifdef TIOCGWINSZ
+    winsize size{};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0) {
+        return size.ws_col;
+    }
+#else
+    Q_UNUSED(stream);
+#endif
+    return 0;
+}
+
+bool isProgressMessage(const QMessageLogContext& context) {
+    const char* const name = progressCategory().categoryName();
+    return context.category != nullptr &&
+           (context.category == name || std::strcmp(context.category, name) == 0);
+}
+
 }  // namespace
 
 LogHandler& LogHandler::instance() {
@@ -178,6 +203,8 @@ void LogHandler::setApplicationDirectory(const QString& newDirectory) {
 void LogHandler::setConsole(FILE* stream) {
     QMutexLocker locker(&mutex);
     console = stream;
+    consoleTerminal = Unknown;
+    progressLine = ProgressLine();
 }
 
 QString LogHandler::logDirectory() {
@@ -200,15 +227,36 @@ FILE* LogHandler::consoleStreamLocked() const {
     return console ? console : stdout;
 }
 
+bool LogHandler::consoleIsTerminalLocked() {
+    if (consoleTerminal == Unknown) {
+        consoleTerminal = ::isatty(fileno(consoleStreamLocked())) ? IsTerminal : NotTerminal;
+    }
+    return consoleTerminal == IsTerminal;
+}
+
 void LogHandler::consoleLocked(const QByteArray& prefix, const QByteArray& text) {
     // Past stdio, which splits what exceeds its buffer; anything printed through the stream
     // before goes out first.
     FILE* stream = consoleStreamLocked();
     std::fflush(stream);
-    consoleBytes.assign(prefix.constData(), size_t(prefix.size()))
+    consoleBytes.clear();
+    // A transfer's line on the terminal ends before any other message.
+    progressLine.close(&consoleBytes);
+    consoleBytes.append(prefix.constData(), size_t(prefix.size()))
         .append(text.constData(), size_t(text.size()))
         .append("\n\n");
     writeAll(fileno(stream), consoleBytes);
+}
+
+void LogHandler::progressLocked(const QByteArray& prefix, const ProgressRecord& record) {
+    FILE* stream = consoleStreamLocked();
+    std::fflush(stream);
+    consoleBytes.clear();
+    const int columns = progressLine.isOpen() ? 0 : terminalColumns(stream);
+    progressLine.update(prefix, record, monotonicMs(), columns, &consoleBytes);
+    if (!consoleBytes.empty()) {
+        writeAll(fileno(stream), consoleBytes);
+    }
 }
 
 void LogHandler::closeLocked() {
@@ -334,7 +382,7 @@ void LogHandler::nowLocked(QDate* date, QTime* time) {
     *time = stampTime;
 }
 
-void LogHandler::handle(QtMsgType type, const QMessageLogContext&, const QString& text) {
+void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     QMutexLocker locker(&mutex);
 
     // One reading of the clock, so the file chosen and the stamp written always agree.
@@ -345,7 +393,12 @@ void LogHandler::handle(QtMsgType type, const QMessageLogContext&, const QString
     const QByteArray levelPrefix = prefix(type);
     const QByteArray clear = text.toLocal8Bit();
     if (type != QtDebugMsg) {
-        consoleLocked(levelPrefix, clear);
+        if (isProgressMessage(context) && consoleIsTerminalLocked() &&
+            parseProgress(text, &progress)) {
+            progressLocked(levelPrefix, progress);
+        } else {
+            consoleLocked(levelPrefix, clear);
+        }
     }
     if (haveFile) {
         // Written whole, fatal included, so the reason for an abort is kept and the next

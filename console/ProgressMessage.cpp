@@ -38,4 +38,31 @@ void logProgress(const char* label, int total, int progress) {
     qt_message_output(QtInfoMsg, context, QString::fromLatin1(text, int(p - text)));
 }
 
+bool parseProgress(const QString& text, ProgressRecord* record) {
+    const int progressAt = text.indexOf(kProgressItem);
+    if (progressAt <= 0) {
+        return false;
+    }
+    const int numberAt = progressAt + kProgressItem.size();
+    const int totalAt = text.indexOf(kTotalItem, numberAt);
+    if (totalAt < 0) {
+        return false;
+    }
+    bool doneOk = false;
+    bool totalOk = false;
+    const int done = text.midRef(numberAt, totalAt - numberAt).toInt(&doneOk);
+    const int total = text.midRef(totalAt + kTotalItem.size()).toInt(&totalOk);
+    if (!doneOk || !totalOk) {
+        return false;
+    }
+    // The label stays the same through a transfer: only a new one is copied.
+    const QStringRef label = text.leftRef(progressAt);
+    if (record->label != label) {
+        record->label = label.toString();
+    }
+    record->done = uint32_t(done);
+    record->total = uint32_t(total);
+    return true;
+}
+
 }  // namespace RomCmd
