@@ -34,8 +34,12 @@ void logProgress(const char* label, int total, int progress) {
     p = std::copy<const char*>(progressText, progressEnd, p);
     p = std::copy_n(kTotalItem.data(), kTotalItem.size(), p);
     p = std::copy<const char*>(totalText, totalEnd, p);
+    // Kept between calls (the slots run on one thread), so a message allocates nothing.
+    thread_local QString message;
+    message.resize(0);
+    message.append(QLatin1String(text, int(p - text)));
     const QMessageLogContext context(nullptr, 0, nullptr, progressCategory().categoryName());
-    qt_message_output(QtInfoMsg, context, QString::fromLatin1(text, int(p - text)));
+    qt_message_output(QtInfoMsg, context, message);
 }
 
 bool parseProgress(const QString& text, ProgressRecord* record) {
