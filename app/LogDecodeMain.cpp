@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <cstdio>
 
+#include "app/LogDecode.h"
 #include "app/LogHandler.h"
 #include "app/LogScrambler.h"
 
@@ -46,49 +47,8 @@ QStringList logDirectories() {
     return folders;
 }
 
-// Length of "[hh:mm:ss]" when the line starts with one, else 0.
-int stampLength(const QByteArray& line, int from) {
-    static const char kPattern[] = "[dd:dd:dd]";
-    const int length = int(sizeof(kPattern)) - 1;
-    if (line.size() - from < length) {
-        return 0;
-    }
-    for (int i = 0; i < length; ++i) {
-        const char c = line.at(from + i);
-        const bool matches = kPattern[i] == 'd' ? (c >= '0' && c <= '9') : c == kPattern[i];
-        if (!matches) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 void print(const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
-void decodeLine(QByteArray line) {
-    if (line.endsWith('\n')) {
-        line.chop(1);
-    }
-    if (line.endsWith('\r')) {
-        line.chop(1);
-    }
-    int position = 0;
-    int length = stampLength(line, 0);
-    // A line cut short (an aborted writer) leaves its stamp in front of the next one.
-    while (length > 0 && stampLength(line, position + length) > 0) {
-        print(line.mid(position, length) + " [incomplete]\n");
-        position += length;
-        length = stampLength(line, position);
-    }
-    QByteArray clearText;
-    if (length > 0 && line.size() > position + length &&
-        RomCmd::LogScrambler::unscramble(line.mid(position + length), &clearText)) {
-        print(line.mid(position, length) + ' ' + clearText + '\n');
-    } else {
-        print("[undecodable] " + line.mid(position) + '\n');
-    }
 }
 
 void decode(QFile& file) {
@@ -97,7 +57,7 @@ void decode(QFile& file) {
         if (line.isEmpty()) {
             break;
         }
-        decodeLine(line);
+        print(RomCmd::LogDecode::decodeLine(line));
     }
 }
 

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "console/CommandParameters.h"
+#include "console/FirmwareFiles.h"
 #include "console/RomConsoleMode.h"
+#include "romcmd/DeviceType.h"
 #include "romcmd/Interruption.h"
 #include "transport/ResultCode.h"
 
@@ -29,26 +31,29 @@ QString seriesFolderName(const QString& series) {
     return upper;
 }
 
-QString firmwareSuffix(const QString& selector) {
-    bool ok = false;
-    const uint value = selector.toUInt(&ok, 10);
-    return ok && value == 1 ? QStringLiteral("_blfw_signed.bin")
-                            : QStringLiteral("_blfw_unsigned.bin");
+}  // namespace
+
+QString firmwareFolder(const QString& series) {
+    return QCoreApplication::applicationDirPath() + "/bl_fw/" + seriesFolderName(series);
 }
 
-}  // namespace
+QString firmwareFile(const QString& series, const QString& selector) {
+    bool ok = false;
+    const bool isSigned = selector.toUInt(&ok, 10) == 1 && ok;
+    return firmwareFolder(series) + '/' + seriesFolderName(series).toLower() +
+           (isSigned ? "_blfw_signed.bin" : "_blfw_unsigned.bin");
+}
 
 bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
     if (!hasTokenCount(tokens, 3)) {
         return false;
     }
-    const QString series = seriesFolderName(tokens.at(1));
-    const QString folder = QCoreApplication::applicationDirPath() + "/bl_fw/" + series;
+    const QString folder = firmwareFolder(tokens.at(1));
     if (!QFileInfo::exists(folder)) {
         qCritical() << QString("Can not find blfw folder: " + folder);
         return false;
     }
-    const QString file = folder + "/" + series.toLower() + firmwareSuffix(tokens.at(2));
+    const QString file = firmwareFile(tokens.at(1), tokens.at(2));
     if (!QFileInfo::exists(file)) {
         qCritical() << QString("Can not find blfw path: " + file);
         return false;
@@ -106,8 +111,8 @@ void RomConsoleMode::runFirmwareStep() {
 }
 
 bool RomConsoleMode::loadFirmwareOnce() {
-    const QVariant record =
-        deviceType == 1 ? QVariant::fromValue(serialParam) : QVariant::fromValue(usbInfo);
+    const QVariant record = deviceType == kSerialDevice ? QVariant::fromValue(serialParam)
+                                                        : QVariant::fromValue(usbInfo);
     auto engine = std::make_unique<RomCmd>(record, deviceType);
     connect(engine.get(), &RomCmd::signalRTEQueried, this, &RomConsoleMode::slotRTEQueried);
     connect(engine.get(), &RomCmd::signalImageLoadProgress, this,
@@ -149,10 +154,10 @@ bool RomConsoleMode::loadFirmwareOnce() {
 }
 
 bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
-    if (deviceType == 2) {
+    if (deviceType == kUsbDevice) {
         return environment->usbDevicePaths(0, 0).contains(usbInfo.devicePath);
     }
-    if (deviceType == 1) {
+    if (deviceType == kSerialDevice) {
         // A serial port stays listed while the device behind it restarts, so only time tells.
         if (waitingForDisconnection) {
             environment->sleepMs(kUartDisconnectWaitMs);

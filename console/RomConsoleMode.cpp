@@ -4,15 +4,14 @@
 #include <QDebug>
 
 #include "console/ExitStatus.h"
+#include "console/FirmwareFiles.h"
+#include "romcmd/DeviceType.h"
 #include "romcmd/Interruption.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {
 
 namespace {
-
-constexpr int kSerialDevice = 1;
-constexpr int kUsbDevice = 2;
 
 // "<series>,<0|1>" names a firmware of the tool's own folder; one field is a file path.
 QString firmwarePathFor(const QString& value) {
@@ -23,15 +22,7 @@ QString firmwarePathFor(const QString& value) {
     if (fields.size() != 2) {
         return QString();
     }
-    QString series = fields.at(0).toUpper();
-    // One firmware serves both series.
-    if (series.contains(QLatin1String("TV5100")) || series.contains(QLatin1String("TV5200"))) {
-        series = QStringLiteral("TV5100_TV5200");
-    }
-    bool ok = false;
-    const bool isSigned = fields.at(1).toUInt(&ok, 10) == 1 && ok;
-    return QCoreApplication::applicationDirPath() + "/bl_fw/" + series + '/' + series.toLower() +
-           (isSigned ? "_blfw_signed.bin" : "_blfw_unsigned.bin");
+    return firmwareFile(fields.at(0), fields.at(1));
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "romcmd/Interruption.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <csignal>
+#include <cstdlib>
 
 namespace RomCmd {
 
@@ -12,19 +10,27 @@ namespace {
 volatile std::sig_atomic_t receivedSignal = 0;
 
 extern "C" void onSignal(int signalNumber) {
+#ifdef _WIN32
+    // The Windows runtime resets the handler before it calls it.
+    std::signal(signalNumber, onSignal);
+#endif
     if (receivedSignal == 0) {
         receivedSignal = signalNumber;
         return;
     }
     // The operator insists: nothing is waited for any more.
     if (signalNumber == SIGINT) {
-        ::_exit(128 + SIGINT);
+        std::_Exit(128 + SIGINT);
     }
 }
 
 }  // namespace
 
 void Interruption::install() {
+#ifdef _WIN32
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+#else
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -32,6 +38,7 @@ void Interruption::install() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 bool Interruption::requested() {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "romcmd/CommandTables.h"
+#include "romcmd/DeviceType.h"
 #include "romcmd/Interruption.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
@@ -137,10 +138,10 @@ QString bytesAsText(const uint8_t* data, uint32_t length) {
 
 RomCmd::RomCmd(const QVariant& deviceInfo, int type) : QObject(nullptr), deviceType(type) {
     registerMetaTypes();
-    if (type == 2) {
+    if (type == kUsbDevice) {
         id = deviceInfo.value<UsbInfo>().devicePath;
         io.reset(new HidIO(deviceInfo));
-    } else if (type == 1) {
+    } else if (type == kSerialDevice) {
         id = deviceInfo.value<SerialPortInfo>().portName;
         io.reset(new SerialIO(deviceInfo));
     } else {

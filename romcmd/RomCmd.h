@@ -23,7 +23,7 @@ class RomCmd : public QObject {
     Q_OBJECT
 
 public:
-    // deviceType 1: deviceInfo holds a SerialPortInfo (UART); 2: a UsbInfo (USB-HID).
+    // deviceType kSerialDevice: deviceInfo holds a SerialPortInfo; kUsbDevice: a UsbInfo.
     RomCmd(const QVariant& deviceInfo, int deviceType);
     // Takes an already created transport; used where the carrier is supplied from outside.
     RomCmd(std::unique_ptr<DeviceIO> transport, int deviceType, const QString& deviceId);

@@ -14,6 +14,8 @@ namespace {
 
 using ImageFormat::readLe32;
 
+// Deliberately a copy of the host's command codes and flags: the device is an independent
+// model of the ROM, so a wrong code on the host side is refused here instead of mirrored.
 constexpr uint8_t kCmdQueryRte = 1;
 constexpr uint8_t kCmdConfigRte = 2;
 constexpr uint8_t kCmdConfigMemory = 3;

@@ -73,8 +73,13 @@ bool readDescription(const QString& jsonPath, ImageDescription* description, QSt
         *error = QString("cannot read the JSON file %1").arg(jsonPath);
         return false;
     }
+    return parseDescription(file.readAll(), jsonPath, description, error);
+}
+
+bool parseDescription(const QByteArray& json, const QString& jsonPath,
+                      ImageDescription* description, QString* error) {
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         *error = QString("%1 is not valid JSON: %2 at offset %3")
                      .arg(jsonPath, parseError.errorString())

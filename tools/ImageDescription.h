@@ -20,6 +20,9 @@ struct ImageDescription {
 
 // Reads and checks a description; on failure returns false with a message in *error.
 bool readDescription(const QString& jsonPath, ImageDescription* description, QString* error);
+// The same for JSON text already read from jsonPath, against which relative paths resolve.
+bool parseDescription(const QByteArray& json, const QString& jsonPath,
+                      ImageDescription* description, QString* error);
 
 // Concatenates the inputs behind the header; on failure returns false with *error set.
 bool buildImage(const ImageDescription& description, QByteArray* image, QString* error);

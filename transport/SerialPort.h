@@ -48,13 +48,13 @@ private:
     int fd = -1;
     int readFd = -1;  // blocking, for reads only
     bool blockingReads = false;
-    uint32_t readTimeout = 0;
     // What one read() brought beyond the count asked for: a packet's bytes arrive together,
     // and fetching them one syscall each costs more than the rest of the exchange.
     uint8_t input[4096];
     size_t inputStart = 0;
     size_t inputEnd = 0;
 #endif
+    uint32_t readTimeout = 0;
 };
 
 }  // namespace RomCmd

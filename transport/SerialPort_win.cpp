@@ -33,6 +33,35 @@ HANDLE asHandle(void* value) {
     return static_cast<HANDLE>(value);
 }
 
+DWORD boundedConstant(uint64_t ms) {
+    return static_cast<DWORD>(std::min<uint64_t>(ms, kConstantLimitMs));
+}
+
+// The read contract for t, and writes ending after t + 10 ms per byte like a read of as many.
+COMMTIMEOUTS contractTimeouts(uint32_t t) {
+    COMMTIMEOUTS timeouts{};
+    if (t != 0) {
+        timeouts.ReadIntervalTimeout = kInterByteLimitMs;
+        timeouts.ReadTotalTimeoutMultiplier = kPerByteMs;
+        timeouts.ReadTotalTimeoutConstant = boundedConstant(t);
+    }
+    timeouts.WriteTotalTimeoutMultiplier = kPerByteMs;
+    timeouts.WriteTotalTimeoutConstant = t != 0 ? boundedConstant(t) : kUnboundedWriteConstantMs;
+    return timeouts;
+}
+
+// One read under a fixed total bound and the gap limit, writes as the contract has them.
+DWORD readWithin(HANDLE port, uint32_t t, uint8_t* data, DWORD count, uint64_t totalMs) {
+    COMMTIMEOUTS timeouts = contractTimeouts(t);
+    timeouts.ReadIntervalTimeout = kInterByteLimitMs;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = boundedConstant(std::max<uint64_t>(totalMs, 1));
+    ::SetCommTimeouts(port, &timeouts);
+    DWORD got = 0;
+    ::ReadFile(port, data, count, &got, nullptr);
+    return got;
+}
+
 // Device names are case-insensitive and accept either slash; backslashes cannot
 // appear in a kernel object name.
 std::wstring claimName(const std::string& path) {
@@ -157,30 +186,40 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
         line.BaudRate = current.BaudRate;
         ::SetCommState(asHandle(port), &line);
     }
+    // Bytes a stopped run left in the line must not pass for this run's answers.
+    ::PurgeComm(asHandle(port), PURGE_RXCLEAR);
 }
 
 void SerialPort::setTimeouts(uint32_t t) {
+    readTimeout = t;
     if (!isOpen())
         return;
-    COMMTIMEOUTS timeouts{};
-    const DWORD constant = std::min<DWORD>(t, kConstantLimitMs);
-    if (t != 0) {
-        timeouts.ReadIntervalTimeout = kInterByteLimitMs;
-        timeouts.ReadTotalTimeoutMultiplier = kPerByteMs;
-        timeouts.ReadTotalTimeoutConstant = constant;
-    }
-    // A write of n bytes ends after t + 10 ms per byte, like a read of n bytes.
-    timeouts.WriteTotalTimeoutMultiplier = kPerByteMs;
-    timeouts.WriteTotalTimeoutConstant = t != 0 ? constant : kUnboundedWriteConstantMs;
+    COMMTIMEOUTS timeouts = contractTimeouts(t);
     ::SetCommTimeouts(asHandle(port), &timeouts);
 }
 
 size_t SerialPort::read(uint8_t* data, size_t count) {
     if (!isOpen() || count == 0)
         return 0;
+    const DWORD n = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+    const uint64_t totalMs = uint64_t(kPerByteMs) * n + readTimeout;
+    // The driver's gap limit only starts with a first byte, and its total grows with the
+    // count: a long read on a silent line gets its first byte within t + 1000 ms or ends.
+    if (readTimeout != 0 && uint64_t(kPerByteMs) * n > kInterByteLimitMs) {
+        const ULONGLONG start = ::GetTickCount64();
+        DWORD got = readWithin(asHandle(port), readTimeout, data, 1,
+                               uint64_t(readTimeout) + kInterByteLimitMs);
+        if (got == 1 && n > 1) {
+            const uint64_t spent = ::GetTickCount64() - start;
+            got += readWithin(asHandle(port), readTimeout, data + 1, n - 1,
+                              totalMs > spent ? totalMs - spent : 0);
+        }
+        COMMTIMEOUTS timeouts = contractTimeouts(readTimeout);
+        ::SetCommTimeouts(asHandle(port), &timeouts);
+        return got;
+    }
     DWORD got = 0;
-    ::ReadFile(asHandle(port), data, static_cast<DWORD>(std::min<size_t>(count, MAXDWORD)), &got,
-               nullptr);
+    ::ReadFile(asHandle(port), data, n, &got, nullptr);
     return got;
 }
 

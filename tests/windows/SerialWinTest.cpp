@@ -199,7 +199,7 @@ void readContract(const ReadCase& c) {
         return;
     line.setLine(115200, 8, 0, 1);
     line.setTimeouts(c.t);
-    uint8_t data[64] = {};
+    uint8_t data[1024] = {};
     // Timed from before the request, so no byte can arrive before the clock starts.
     const double start = nowMs();
     if (c.peerCount > 0 && !peerSends(line, c.peerCount, c.peerGapMs, c.peerDelayMs))
@@ -229,6 +229,27 @@ void readContract(const ReadCase& c) {
         }
     }
     expect(got == total || c.peerCount == 0, "the peer's bytes did not all arrive");
+}
+
+// Bytes a stopped run left in the line must not pass for the next run's answers.
+void openingDiscardsWaitingInput() {
+    {
+        SerialPort line;
+        if (!openPort(line, kPeerPort))
+            return;
+        line.setLine(115200, 8, 0, 1);
+        if (!peerSends(line, 4, 0, 0))
+            return;
+        Sleep(300);
+    }
+    SerialPort line;
+    if (!openPort(line, kPeerPort))
+        return;
+    line.setLine(115200, 8, 0, 1);
+    line.setTimeouts(200);
+    uint8_t data[4] = {};
+    const size_t got = line.read(data, sizeof data);
+    expect(got == 0, format("%u bytes sent before the open were read", static_cast<unsigned>(got)));
 }
 
 // --- a framed exchange with the virtual device ---------------------------------------
@@ -347,12 +368,15 @@ int main() {
     };
     const std::vector<ReadCase> reads = {
         {"full_count", "the count arrived", 10000, 8, 0, 0, 8, 8, 8, 0, kLateMs},
+        {"long_read_full_count", "the count arrived", 10000, 200, 0, 0, 200, 200, 200, 0, kLateMs},
         {"more_than_1000ms_between_bytes", "ends 1000 ms after a byte", 10000, 2, 2000, 0, 4, 1, 1,
          1000, 1900},
         {"10ms_per_byte_plus_t_silent", "10 * 20 + 300 = 500 ms", 300, 0, 0, 0, 20, 0, 0, 500,
          500 + kLateMs},
         {"10ms_per_byte_plus_t_trickle", "10 * 10 + 200 = 300 ms", 200, 10, 200, 0, 10, 1, 9, 300,
          1500},
+        {"silent_long_read_ends_t_plus_1000", "min(10 * 1000 + 300, 300 + 1000) = 1300 ms", 300, 0,
+         0, 0, 1000, 0, 0, 1300, 1300 + kLateMs},
         {"t0_waits_for_the_full_count", "no time-out", 0, 2, 1500, 0, 2, 2, 2, 1500,
          1500 + kLateMs},
         {"t_near_2_32_does_not_wrap", "10 + 4294967295 ms", 0xFFFFFFFFu, 1, 0, 500, 1, 1, 1, 500,
@@ -367,6 +391,7 @@ int main() {
         cases.push_back({std::string("line_settings/") + c.label, [c] { lineSettings(c); }});
     for (const ReadCase& c : reads)
         cases.push_back({std::string("read_timeouts/") + c.label, [c] { readContract(c); }});
+    cases.push_back({"opening_discards_waiting_input", openingDiscardsWaitingInput});
     cases.push_back({"framed_query_with_the_virtual_device", framedQuery});
     cases.push_back({"bounded_write", boundedWrite});
 
