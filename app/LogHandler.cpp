@@ -8,6 +8,7 @@
 #else
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -19,6 +20,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -78,9 +80,7 @@ QString errorText(int error) {
 }
 
 // One write() in the normal case; 0, or the error that stopped it.
-int writeAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    size_t left = size_t(bytes.size());
+int writeAll(int fd, const char* data, size_t left) {
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR) {
@@ -95,16 +95,38 @@ int writeAll(int fd, const QByteArray& bytes) {
     return 0;
 }
 
-// QDateTime and QDateTime::currentDateTime() have glibc examine /etc/localtime on every
-// call; localtime_r reads the zone once per process.
-void localNow(QDate* date, QTime* time) {
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    tm local;
-    ::localtime_r(&now.tv_sec, &local);
-    *date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-    *time =
-        QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), int(now.tv_nsec / 1000000));
+int writeAll(int fd, const std::string& bytes) {
+    return writeAll(fd, bytes.data(), bytes.size());
+}
+
+// "[hh:mm:ss]", as QTime::toString(Qt::TextDate) writes the time.
+std::string stampOf(const QTime& time) {
+    char text[16];
+    std::snprintf(text, sizeof text, "[%02d:%02d:%02d]", time.hour(), time.minute(), time.second());
+    return text;
+}
+
+int64_t monotonicMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int terminalColumns(FILE* stream) {
+#ifdef TIOCGWINSZ
+    winsize size{};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0) {
+        return size.ws_col;
+    }
+#else
+    Q_UNUSED(stream);
+#endif
+    return 0;
+}
+
+bool isProgressMessage(const QMessageLogContext& context) {
+    const char* const name = progressCategory().categoryName();
+    return context.category != nullptr &&
+           (context.category == name || std::strcmp(context.category, name) == 0);
 }
 
 }  // namespace
@@ -120,8 +142,9 @@ void LogHandler::install() {
     qInstallMessageHandler(&LogHandler::handleMessage);
 }
 
-void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    instance().handle(type, text);
+void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext& context,
+                               const QString& text) {
+    instance().handle(type, context, text);
 }
 
 QByteArray LogHandler::prefix(QtMsgType type) {
@@ -165,6 +188,7 @@ QString LogHandler::fileName(const QDate& date) {
 void LogHandler::setClock(Clock newClock) {
     QMutexLocker locker(&mutex);
     clock = std::move(newClock);
+    stampSecond = -1;
 }
 
 void LogHandler::setApplicationDirectory(const QString& newDirectory) {
@@ -179,6 +203,8 @@ void LogHandler::setApplicationDirectory(const QString& newDirectory) {
 void LogHandler::setConsole(FILE* stream) {
     QMutexLocker locker(&mutex);
     console = stream;
+    consoleTerminal = Unknown;
+    progressLine = ProgressLine();
 }
 
 QString LogHandler::logDirectory() {
@@ -197,12 +223,40 @@ QString LogHandler::applicationDirectoryLocked() {
     return applicationDirectory;
 }
 
+FILE* LogHandler::consoleStreamLocked() const {
+    return console ? console : stdout;
+}
+
+bool LogHandler::consoleIsTerminalLocked() {
+    if (consoleTerminal == Unknown) {
+        consoleTerminal = ::isatty(fileno(consoleStreamLocked())) ? IsTerminal : NotTerminal;
+    }
+    return consoleTerminal == IsTerminal;
+}
+
 void LogHandler::consoleLocked(const QByteArray& prefix, const QByteArray& text) {
     // Past stdio, which splits what exceeds its buffer; anything printed through the stream
     // before goes out first.
-    FILE* stream = console ? console : stdout;
+    FILE* stream = consoleStreamLocked();
     std::fflush(stream);
-    writeAll(fileno(stream), prefix + text + "\n\n");
+    consoleBytes.clear();
+    // A transfer's line on the terminal ends before any other message.
+    progressLine.close(&consoleBytes);
+    consoleBytes.append(prefix.constData(), size_t(prefix.size()))
+        .append(text.constData(), size_t(text.size()))
+        .append("\n\n");
+    writeAll(fileno(stream), consoleBytes);
+}
+
+void LogHandler::progressLocked(const QByteArray& prefix, const ProgressRecord& record) {
+    FILE* stream = consoleStreamLocked();
+    std::fflush(stream);
+    consoleBytes.clear();
+    const int columns = progressLine.isOpen() ? 0 : terminalColumns(stream);
+    progressLine.update(prefix, record, monotonicMs(), columns, &consoleBytes);
+    if (!consoleBytes.empty()) {
+        writeAll(fileno(stream), consoleBytes);
+    }
 }
 
 void LogHandler::closeLocked() {
@@ -276,7 +330,8 @@ bool LogHandler::openLocked(const QDate& date, const QTime& time) {
                 const QString text = "The log folder beside the tool cannot be written (" +
                                      failures.join(", ") + "), the log goes to: " + directory;
                 consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
-                writeFileLocked(fileLine(time, QtWarningMsg, text) + '\n');
+                const QByteArray line = fileLine(time, QtWarningMsg, text) + '\n';
+                writeFileLocked(std::string(line.constData(), size_t(line.size())));
             }
             return true;
         }
@@ -289,7 +344,7 @@ bool LogHandler::openLocked(const QDate& date, const QTime& time) {
     return false;
 }
 
-void LogHandler::writeFileLocked(const QByteArray& line) {
+void LogHandler::writeFileLocked(const std::string& line) {
     const int error = writeAll(fd, line);
     if (error != 0 && !writeFailureReported) {
         writeFailureReported = true;
@@ -299,30 +354,62 @@ void LogHandler::writeFileLocked(const QByteArray& line) {
     }
 }
 
-void LogHandler::handle(QtMsgType type, const QString& text) {
+// QDateTime::currentDateTime() has glibc examine /etc/localtime on every call; localtime_r
+// reads the zone once per process. Both are asked once a second only.
+void LogHandler::nowLocked(QDate* date, QTime* time) {
+    if (clock) {
+        const QDateTime now = clock();
+        const qint64 second = now.toSecsSinceEpoch();
+        if (second != stampSecond) {
+            stampSecond = second;
+            stampDate = now.date();
+            stampTime = now.time();
+            stamp = stampOf(stampTime);
+        }
+    } else {
+        timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        if (now.tv_sec != stampSecond) {
+            tm local;
+            ::localtime_r(&now.tv_sec, &local);
+            stampSecond = now.tv_sec;
+            stampDate = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+            stampTime = QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59));
+            stamp = stampOf(stampTime);
+        }
+    }
+    *date = stampDate;
+    *time = stampTime;
+}
+
+void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     QMutexLocker locker(&mutex);
 
     // One reading of the clock, so the file chosen and the stamp written always agree.
     QDate date;
     QTime time;
-    if (clock) {
-        const QDateTime now = clock();
-        date = now.date();
-        time = now.time();
-    } else {
-        localNow(&date, &time);
-    }
+    nowLocked(&date, &time);
     const bool haveFile = fileReadyLocked(date, time);
     const QByteArray levelPrefix = prefix(type);
     const QByteArray clear = text.toLocal8Bit();
     if (type != QtDebugMsg) {
-        consoleLocked(levelPrefix, clear);
+        if (isProgressMessage(context) && consoleIsTerminalLocked() &&
+            parseProgress(text, &progress)) {
+            progressLocked(levelPrefix, progress);
+        } else {
+            consoleLocked(levelPrefix, clear);
+        }
     }
     if (haveFile) {
         // Written whole, fatal included, so the reason for an abort is kept and the next
         // run's first line does not get glued to a half-written one.
-        writeFileLocked('[' + time.toString(Qt::TextDate).toLatin1() + ']' +
-                        LogScrambler::scramble(levelPrefix + clear) + '\n');
+        clearBytes.assign(levelPrefix.constData(), size_t(levelPrefix.size()))
+            .append(clear.constData(), size_t(clear.size()));
+        fileBytes = stamp;
+        LogScrambler::appendScrambled(clearBytes.data(), clearBytes.size(), &scrambleBytes,
+                                      &fileBytes);
+        fileBytes += '\n';
+        writeFileLocked(fileBytes);
     }
     if (type == QtFatalMsg) {
         std::abort();

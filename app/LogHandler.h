@@ -9,12 +9,16 @@
 #include <QtGlobal>
 #include <cstdio>
 #include <functional>
+#include <string>
+
+#include "app/ProgressLine.h"
 
 namespace RomCmd {
 
 // The process-wide message handler: every message goes to standard output (all levels
 // but debug) and, time-stamped and scrambled, to the day's log file beside the program,
 // or in the user's state folder when the folder beside the program cannot be written.
+// On a terminal the progress messages of one transfer share one rewritten line.
 // Nothing in here may log: the handler holds a non-recursive mutex while it runs.
 class LogHandler {
 public:
@@ -47,20 +51,39 @@ public:
 
 private:
     LogHandler() = default;
-    void handle(QtMsgType type, const QString& text);
+    void handle(QtMsgType type, const QMessageLogContext& context, const QString& text);
+    void nowLocked(QDate* date, QTime* time);
     QString applicationDirectoryLocked();
+    FILE* consoleStreamLocked() const;
+    bool consoleIsTerminalLocked();
     void consoleLocked(const QByteArray& prefix, const QByteArray& text);
+    void progressLocked(const QByteArray& prefix, const ProgressRecord& record);
     bool fileReadyLocked(const QDate& date, const QTime& time);
     bool openLocked(const QDate& date, const QTime& time);
     bool openIn(const QString& directory, const QString& name, QString* error);
     bool stillOursLocked() const;
-    void writeFileLocked(const QByteArray& line);
+    void writeFileLocked(const std::string& line);
     void closeLocked();
 
     QMutex mutex;
     Clock clock;
     QString applicationDirectory;
     FILE* console = nullptr;
+    enum Terminal { Unknown, IsTerminal, NotTerminal };
+    Terminal consoleTerminal = Unknown;
+    ProgressLine progressLine;
+    ProgressRecord progress;
+
+    // The local time read once per second, and its stamp "[hh:mm:ss]".
+    qint64 stampSecond = -1;
+    QDate stampDate;
+    QTime stampTime;
+    std::string stamp;
+    // Kept between messages, so composing a line allocates nothing.
+    std::string consoleBytes;
+    std::string clearBytes;
+    std::string scrambleBytes;
+    std::string fileBytes;
 
     // The day's file stays open between messages; the folder is chosen once per run.
     enum Folder { Beside, Fallback, NoFolder };

@@ -1,6 +1,7 @@
 #include <QtDebug>
 #include <cstring>
 
+#include "console/ProgressMessage.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/CommandTables.h"
 #include "romcmd/HexText.h"
@@ -61,10 +62,6 @@ QString lastCommandName(uint8_t code) {
         default:
             return QStringLiteral("Unknown command");
     }
-}
-
-void logProgress(const char* what, int total, int progress) {
-    qInfo() << what << " Progress: " << progress << " Total: " << total;
 }
 
 // Codes 0, 2 and 9 are never listed.

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <cstring>
 #include <vector>
 
 #include "transport/Framing.h"
@@ -51,22 +52,26 @@ int SerialIO::writePacket(const uint8_t* payload, uint16_t length) {
         qCritical() << "Serial port is closed";
         return status = ResultOpenFailed;
     }
-    uint8_t header[Framing::kHeaderSize];
+    // One write for the whole frame; how far it got names the part that failed.
+    const size_t frameSize = Framing::kHeaderSize + length + Framing::kCrcSize;
+    frame.resize(frameSize);
+    uint8_t* header = frame.data();
     Framing::buildUartHeader(header, length);
-    if (port.write(header, sizeof header) != sizeof header) {
+    if (length > 0)
+        std::memcpy(header + Framing::kHeaderSize, payload, length);
+    const uint16_t crc = Crc16Xmodem::compute(header, Framing::kHeaderSize + length);
+    header[frameSize - 2] = static_cast<uint8_t>(crc & 0xFF);
+    header[frameSize - 1] = static_cast<uint8_t>(crc >> 8);
+    const size_t written = port.write(frame.data(), frameSize);
+    if (written < Framing::kHeaderSize) {
         qCritical() << "Write header error!";
         return status = ResultWriteHeaderFailed;
     }
-    if (port.write(payload, length) != length) {
+    if (written < Framing::kHeaderSize + length) {
         qCritical() << "Write payload error!";
         return status = ResultWritePayloadFailed;
     }
-    Crc16Xmodem crc;
-    crc.update(header, sizeof header);
-    crc.update(payload, length);
-    const uint8_t crcBytes[Framing::kCrcSize] = {static_cast<uint8_t>(crc.value() & 0xFF),
-                                                 static_cast<uint8_t>(crc.value() >> 8)};
-    if (port.write(crcBytes, sizeof crcBytes) != sizeof crcBytes) {
+    if (written < frameSize) {
         qCritical() << "Write crc16 error!";
         return status = ResultWriteCrcFailed;
     }

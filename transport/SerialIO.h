@@ -2,6 +2,7 @@
 
 #include <QVariant>
 #include <memory>
+#include <vector>
 
 #include "transport/DeviceIO.h"
 #include "transport/SerialPort.h"
@@ -33,6 +34,7 @@ private:
     int32_t flowControl;
     uint8_t reservedFlag;
     SerialPort port;
+    std::vector<uint8_t> frame;  // kept between packets, so sending allocates nothing
 };
 
 }  // namespace RomCmd

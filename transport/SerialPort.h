@@ -26,7 +26,8 @@ public:
     // plus t ms. t == 0: waits for the full count. A write ends after 10 ms per byte plus
     // t ms (10000 ms for t == 0).
     void setTimeouts(uint32_t t);
-    // Both return the number of bytes transferred, 0 on time-out or failure.
+    // Both return the number of bytes transferred, 0 on time-out or failure. A read may take
+    // more from the line than asked for; the rest is kept for the next read.
     size_t read(uint8_t* data, size_t count);
     size_t write(const uint8_t* data, size_t count);
     // Returns nonzero on success.
@@ -41,7 +42,17 @@ private:
     void* port = nullptr;   // HANDLE of the open port
     void* claim = nullptr;  // named mutex that keeps other openers of this tool out
 #else
+    size_t takeInput(uint8_t* data, size_t count);
+    bool waitReadable(int64_t waitMs, bool* hungUp);
+
     int fd = -1;
+    int readFd = -1;  // blocking, for reads only
+    bool blockingReads = false;
+    // What one read() brought beyond the count asked for: a packet's bytes arrive together,
+    // and fetching them one syscall each costs more than the rest of the exchange.
+    uint8_t input[4096];
+    size_t inputStart = 0;
+    size_t inputEnd = 0;
 #endif
     uint32_t readTimeout = 0;
 };

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <thread>
 
 namespace RomCmd {
@@ -26,6 +27,11 @@ constexpr int64_t kInterByteLimitMs = 1000;
 constexpr int64_t kPerByteMs = 10;
 // Bounds writes when reads have no time-out; the transports' default time-out.
 constexpr int64_t kDefaultTimeoutMs = 10000;
+// A blocking read waits at most this long (VTIME, in tenths of a second); the terminal's
+// timer may end it a few ms late, so it is used only while the deadline is further away.
+constexpr cc_t kReadSliceDs = 1;
+constexpr int64_t kReadSliceMs = 100;
+constexpr int64_t kReadSliceMarginMs = 20;
 
 int64_t nowMs() {
     using namespace std::chrono;
@@ -121,7 +127,8 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
         return false;
     }
 
-    // Non-blocking so the open does not wait for carrier detect; all waits use poll.
+    // Non-blocking so the open does not wait for carrier detect, and so a write to a line
+    // that takes nothing more can be bounded with poll.
     const int handle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
         *errorNumber = errno;
@@ -137,6 +144,17 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
         *errorNumber = errno;
         ::close(handle);
         return false;
+    }
+    // Reads wait in a blocking read() on a description of their own (a second open, before
+    // TIOCEXCL shuts others out), so an acknowledgement costs one syscall and the wait runs
+    // on the terminal's own timer: poll() arms a high-resolution timer for every wait, which
+    // on a virtual machine costs more than the rest of the packet's work. Without it, reads
+    // poll the main descriptor.
+    readFd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int readFlags = readFd >= 0 ? ::fcntl(readFd, F_GETFL) : -1;
+    if (readFd >= 0 && (readFlags < 0 || ::fcntl(readFd, F_SETFL, readFlags & ~O_NONBLOCK) != 0)) {
+        ::close(readFd);
+        readFd = -1;
     }
     ::ioctl(handle, TIOCEXCL);
     fd = handle;
@@ -156,9 +174,10 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~(CRTSCTS | PARENB | PARODD | CMSPAR | CSTOPB);
     tio.c_cflag |= CREAD | CLOCAL;
-    // Reads never block in the driver; poll provides every wait.
+    // A blocking read returns what has arrived, or nothing after one slice; the
+    // non-blocking descriptor ignores both.
     tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VTIME] = kReadSliceDs;
 
     // An unsupported byte size keeps the port's current one.
     tcflag_t size = 0;
@@ -199,6 +218,10 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     // A refused rate is not reported: keep the rest of the settings at least.
     if (::ioctl(fd, TCSETS2, &tio) != 0)
         ::ioctl(fd, TCSETS2, &before);
+    // A blocking read is bounded only if the line really took the slice.
+    struct termios2 now {};
+    blockingReads = readFd >= 0 && ::ioctl(fd, TCGETS2, &now) == 0 && !(now.c_lflag & ICANON) &&
+                    now.c_cc[VMIN] == 0 && now.c_cc[VTIME] == kReadSliceDs;
 
     // Hold DTR and RTS inactive; a pty has no modem lines, so failures are ignored.
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -207,58 +230,97 @@ void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBit
     // Whatever already waits in the input belongs to an earlier run's exchange; taken as
     // this run's first acknowledgement it would put every later read out of step.
     ::ioctl(fd, TCFLSH, TCIFLUSH);
+    inputStart = inputEnd = 0;
 }
 
 void SerialPort::setTimeouts(uint32_t t) {
     readTimeout = t;
 }
 
+size_t SerialPort::takeInput(uint8_t* data, size_t count) {
+    const size_t n = std::min(count, inputEnd - inputStart);
+    std::memcpy(data, input + inputStart, n);
+    inputStart += n;
+    return n;
+}
+
 size_t SerialPort::read(uint8_t* data, size_t count) {
     if (!isOpen() || count == 0)
         return 0;
+    size_t got = takeInput(data, count);
+    if (got == count)
+        return got;
     const int64_t start = nowMs();
     const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
     // A silent line ends even a long read soon after the time-out, whatever count was asked for.
     const int64_t silentDeadline = start + readTimeout + kInterByteLimitMs;
-    int64_t lastByteAt = 0;
-    size_t got = 0;
+    // Bytes kept from an earlier read count as arrived now.
+    int64_t lastByteAt = start;
     while (got < count) {
-        int waitMs = -1;
+        int64_t remaining = -1;
         if (readTimeout != 0) {
             const int64_t deadline =
                 std::min(totalDeadline, got > 0 ? lastByteAt + kInterByteLimitMs : silentDeadline);
-            const int64_t remaining = deadline - nowMs();
+            remaining = deadline - nowMs();
             if (remaining < 0)
                 break;
-            waitMs = pollWaitMs(remaining);
         }
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, waitMs);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (ready == 0)
-            continue;  // the deadline check above ends the loop
-        if (pfd.revents & POLLIN) {
-            const ssize_t n = ::read(fd, data + got, count - got);
-            if (n > 0) {
-                got += static_cast<size_t>(n);
-                lastByteAt = nowMs();
-                continue;
+        ssize_t n = 0;
+        bool hungUp = false;
+        bool readable = false;
+        if (blockingReads && (remaining < 0 || remaining >= kReadSliceMs + kReadSliceMarginMs)) {
+            const int64_t sliceStart = nowMs();
+            n = ::read(readFd, input, sizeof input);
+            // Nothing well before the slice ended: a hung-up line, or input the terminal
+            // reported a moment before it could be read. Only poll tells them apart.
+            if (n == 0 && nowMs() - sliceStart < kReadSliceMs / 2) {
+                readable = waitReadable(0, &hungUp);
+                if (!readable && !hungUp) {
+                    const int64_t wait =
+                        remaining < 0 ? kReadSliceMs : std::min(kReadSliceMs, remaining);
+                    if (waitReadable(wait, &hungUp))
+                        continue;  // the next read takes it
+                }
             }
-            if (n < 0 && errno != EINTR && errno != EAGAIN)
-                break;  // EIO: the line hung up
+        } else {
+            readable = waitReadable(remaining, &hungUp);
+            if (!readable && !hungUp)
+                continue;  // the deadline check above ends the loop
+            n = ::read(fd, input, sizeof input);
         }
+        if (n > 0) {
+            inputStart = 0;
+            inputEnd = static_cast<size_t>(n);
+            got += takeInput(data + got, count - got);
+            lastByteAt = nowMs();
+            continue;
+        }
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            break;  // EIO: the line hung up
         // Only the line says it hung up: with VMIN 0 the terminal may report input a moment
         // before it can be read, so an empty read just means "not yet".
-        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+        if (hungUp)
             break;
         // Keeps such a moment from turning into a busy loop.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (readable)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return got;
+}
+
+// Waits up to `waitMs` (negative: for ever) for input on the main descriptor; sets *hungUp
+// when the line reports a hang-up or an error instead.
+bool SerialPort::waitReadable(int64_t waitMs, bool* hungUp) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, waitMs < 0 ? -1 : pollWaitMs(waitMs));
+    if (ready < 0) {
+        *hungUp = errno != EINTR;
+        return false;
+    }
+    if (ready == 0)
+        return false;
+    *hungUp = (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    return (pfd.revents & POLLIN) != 0;
 }
 
 size_t SerialPort::write(const uint8_t* data, size_t count) {
@@ -295,8 +357,13 @@ int SerialPort::close() {
     if (!isOpen())
         return 0;
     ::ioctl(fd, TIOCNXCL);
+    if (readFd >= 0)
+        ::close(readFd);
+    readFd = -1;
+    blockingReads = false;
     const int result = ::close(fd);
     fd = -1;
+    inputStart = inputEnd = 0;
     return result == 0 ? 1 : 0;
 }
 

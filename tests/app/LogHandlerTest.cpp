@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -7,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <thread>
@@ -14,6 +19,7 @@
 
 #include "app/LogHandler.h"
 #include "app/LogScrambler.h"
+#include "console/ProgressMessage.h"
 
 namespace RomCmd {
 namespace {
@@ -364,6 +370,101 @@ TEST_F(LogHandlerTest, FatalWritesWholeLineThenAborts) {
     ASSERT_EQ(lines.size(), 1);
     EXPECT_EQ(lines.at(0).toStdString(), "[10:11:12][Fatal] boom");
     EXPECT_EQ(consoleText().toStdString(), "[Fatal] boom\n\n");
+}
+
+// The progress of two transfers and the messages around them, through the real message path.
+void logTwoTransfers() {
+    const QtMessageHandler previous = qInstallMessageHandler(&LogHandler::handleMessage);
+    logProgress("Write Memory.", 1100, 496);
+    qInfo("between");
+    logProgress("Load Image.", 1016, 508);
+    logProgress("Load Image.", 1016, 1016);
+    qInfo("after");
+    qInstallMessageHandler(previous);
+}
+
+const char* const kTwoTransfersInFile[] = {
+    "[10:11:12][Info] Write Memory.  Progress:  496  Total:  1100",
+    "[10:11:12][Info] between",
+    "[10:11:12][Info] Load Image.  Progress:  508  Total:  1016",
+    "[10:11:12][Info] Load Image.  Progress:  1016  Total:  1016",
+    "[10:11:12][Info] after",
+};
+
+// Everything the other end of the pipe or terminal got until it was quiet for a moment.
+QByteArray drain(int fd) {
+    QByteArray bytes;
+    char buffer[4096];
+    pollfd input{fd, POLLIN, 0};
+    while (::poll(&input, 1, 300) == 1) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buffer, int(n));
+    }
+    return bytes;
+}
+
+TEST_F(LogHandlerTest, TerminalShowsOneRewrittenLinePerTransfer) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(slave, &raw), 0);
+    ::cfmakeraw(&raw);
+    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
+    FILE* terminal = ::fdopen(slave, "w");
+    ASSERT_NE(terminal, nullptr);
+    handler().setConsole(terminal);
+
+    logTwoTransfers();
+    handler().setConsole(console);
+    const QString shown = QString::fromLatin1(drain(master));
+    std::fclose(terminal);
+    ::close(master);
+
+    // The first state of a transfer has no rate yet; the last is always drawn and ends the
+    // line, as does any other message.
+    const QRegularExpression expected(QRegularExpression::anchoredPattern(
+        "\\r\\[Info\\] Write Memory\\.   45%  496 B of 1\\.1 KiB  -- B/s  --:-- left\n\n"
+        "\\[Info\\] between\n\n"
+        "\\r\\[Info\\] Load Image\\.   50%  508 B of 1016 B  -- B/s  --:-- left"
+        "\\r\\[Info\\] Load Image\\.  100%  1016 B of 1016 B  "
+        "(-- B/s|[0-9.]+ (B|KiB|MiB)/s)  0:00 left *\n\n"
+        "\\[Info\\] after\n\n"));
+    EXPECT_TRUE(expected.match(shown).hasMatch()) << shown.toStdString();
+    const QList<QByteArray> lines = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(lines.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(lines.at(i).toStdString(), kTwoTransfersInFile[i]);
+    }
+}
+
+TEST_F(LogHandlerTest, PipeGetsEveryProgressLineAsItIs) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    FILE* pipe = ::fdopen(ends[1], "w");
+    ASSERT_NE(pipe, nullptr);
+    handler().setConsole(pipe);
+
+    logTwoTransfers();
+    handler().setConsole(console);
+    std::fclose(pipe);
+    const QByteArray shown = drain(ends[0]);
+    ::close(ends[0]);
+
+    EXPECT_EQ(shown.toStdString(),
+              "[Info] Write Memory.  Progress:  496  Total:  1100\n\n"
+              "[Info] between\n\n"
+              "[Info] Load Image.  Progress:  508  Total:  1016\n\n"
+              "[Info] Load Image.  Progress:  1016  Total:  1016\n\n"
+              "[Info] after\n\n");
+    const QList<QByteArray> lines = decodedLines(logFile("2026-03-01"));
+    ASSERT_EQ(lines.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(lines.at(i).toStdString(), kTwoTransfersInFile[i]);
+    }
 }
 
 TEST(LogHandlerPaths, FolderAndFileNames) {

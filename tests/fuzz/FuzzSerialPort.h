@@ -12,9 +12,8 @@ struct FuzzLine {
     const uint8_t* data = nullptr;
     size_t size = 0;
     size_t position = 0;
-    // Write calls from this one on (1-based) transfer nothing; 0 never.
-    int failWritesFrom = 0;
-    int writeCalls = 0;
+    // Bytes the line still takes before writes come up short; SIZE_MAX for no limit.
+    size_t writeLimit = SIZE_MAX;
     size_t bytesWritten = 0;
     // Largest count the transport asked one read for.
     size_t largestRead = 0;

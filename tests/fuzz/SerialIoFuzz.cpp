@@ -74,14 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 3: {
                 const size_t payloadLength = size_t((op >> 2) & 0x1F) * 37;
                 const std::vector<uint8_t> payload(payloadLength, 0x5A);
+                // A cut anywhere in the frame: header, payload or CRC.
                 if ((op & 3) == 3)
-                    line.failWritesFrom = line.writeCalls + 1 + (op >> 2) % 3;
+                    line.writeLimit = size_t(op >> 2) * 11 % (payloadLength + 6);
                 result = io.writePacket(payload.data(), uint16_t(payloadLength));
                 if ((op & 3) == 3)
                     FUZZ_CHECK(writeFailures.contains(result));
                 else
                     FUZZ_CHECK(writeResults.contains(result));
-                line.failWritesFrom = 0;
+                line.writeLimit = SIZE_MAX;
                 break;
             }
         }

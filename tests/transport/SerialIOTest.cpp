@@ -205,9 +205,10 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SerialDeclaredLength,
 
 // ---- write failures: the line refuses the header, the payload, the CRC or the response ----
 
+// The frame goes out in one write: where the line stopped taking it names the failed part.
 struct WriteFaultCase {
     const char* name;
-    int failingCall;  // 1 header, 2 payload, 3 CRC
+    size_t acceptedBytes;
     int expected;
     const char* wireHex;  // what reached the device before the failure
     const char* critical;
@@ -221,7 +222,7 @@ TEST_P(SerialWriteFault, ReportsTheFailedStep) {
     auto io = openPort();
     ASSERT_EQ(io->status, 0);
     ASSERT_TRUE(peer.feed(QByteArray::fromHex("5aa1")));
-    armWriteFault(peer.slaveDevice(), c.failingCall);
+    armWriteLimit(peer.slaveDevice(), c.acceptedBytes);
 
     const QByteArray payload("abc");
     const int result = io->writePacket(reinterpret_cast<const uint8_t*>(payload.constData()), 3);
@@ -237,9 +238,11 @@ TEST_P(SerialWriteFault, ReportsTheFailedStep) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SerialWriteFault,
-    ::testing::Values(WriteFaultCase{"Header", 1, 6, "", "Write header error!"},
-                      WriteFaultCase{"Payload", 2, 7, "5aa50300", "Write payload error!"},
-                      WriteFaultCase{"Crc", 3, 8, "5aa50300616263", "Write crc16 error!"}),
+    ::testing::Values(WriteFaultCase{"Header", 0, 6, "", "Write header error!"},
+                      WriteFaultCase{"HeaderCut", 3, 6, "5aa503", "Write header error!"},
+                      WriteFaultCase{"Payload", 4, 7, "5aa50300", "Write payload error!"},
+                      WriteFaultCase{"Crc", 7, 8, "5aa50300616263", "Write crc16 error!"},
+                      WriteFaultCase{"CrcCut", 8, 8, "5aa50300616263f4", "Write crc16 error!"}),
     [](const ::testing::TestParamInfo<WriteFaultCase>& info) {
         return std::string(info.param.name);
     });

@@ -14,6 +14,8 @@ std::atomic<bool> armed{false};
 dev_t faultDevice = 0;
 std::atomic<int> callCount{0};
 int failFrom = 0;
+bool byteLimit = false;
+size_t bytesLeft = 0;
 
 }  // namespace
 
@@ -21,6 +23,18 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
     if (armed.load()) {
         struct stat info {};
         if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == faultDevice) {
+            if (byteLimit) {
+                if (bytesLeft == 0) {
+                    errno = EIO;
+                    return -1;
+                }
+                const ssize_t written =
+                    __real_write(fd, data, count < bytesLeft ? count : bytesLeft);
+                if (written > 0) {
+                    bytesLeft -= size_t(written);
+                }
+                return written;
+            }
             if (++callCount >= failFrom) {
                 errno = EIO;
                 return -1;
@@ -37,6 +51,14 @@ void armWriteFault(dev_t device, int firstFailingCall) {
     faultDevice = device;
     failFrom = firstFailingCall;
     callCount = 0;
+    byteLimit = false;
+    armed = true;
+}
+
+void armWriteLimit(dev_t device, size_t acceptedBytes) {
+    faultDevice = device;
+    bytesLeft = acceptedBytes;
+    byteLimit = true;
     armed = true;
 }
 

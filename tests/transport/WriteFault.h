@@ -9,6 +9,9 @@ namespace Test {
 // character device, the call numbered `firstFailingCall` (1-based) and all later ones.
 // Works through the linker's --wrap=write on the test executable.
 void armWriteFault(dev_t device, int firstFailingCall);
+// Lets the first `acceptedBytes` bytes written to the device through (the call that reaches
+// the limit writes short) and fails every write after that with EIO.
+void armWriteLimit(dev_t device, size_t acceptedBytes);
 void disarmWriteFault();
 
 }  // namespace Test
