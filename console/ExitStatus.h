@@ -6,7 +6,7 @@ namespace RomCmd {
 enum ExitStatus : int {
     ExitSuccess = 0,
     ExitUsage = 1,            // the option parser refused the arguments
-    ExitNoDevice = 2,         // no -p/-u, or the device selection failed
+    ExitNoDevice = 2,         // no -p/-u, no device selected, or the device did not open
     ExitCommandFailed = 3,    // a command failed; the rest were not run
     ExitFirmwareIgnored = 4,  // the firmware step gave up, every command after it succeeded
     ExitInterrupted = 130,    // SIGINT

@@ -22,7 +22,7 @@ constexpr unsigned long kUartDisconnectWaitMs = 3000;
 constexpr unsigned long kUsbDisconnectPollMs = 100;
 constexpr int kUsbDisconnectSleeps = 300;
 
-// One firmware serves both series; the series text is searched case-sensitively after upper-casing.
+// One firmware serves both series, whatever the case the series is written in.
 QString seriesFolderName(const QString& series) {
     const QString upper = series.toUpper();
     if (upper.contains(QLatin1String("TV5100")) || upper.contains(QLatin1String("TV5200"))) {

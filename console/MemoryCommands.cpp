@@ -10,7 +10,6 @@ namespace RomCmd {
 
 namespace {
 
-// 10 seconds per megabyte.
 constexpr uint64_t kEraseMsPerMb = 10000;
 
 bool isWordArray(const QString& token) {

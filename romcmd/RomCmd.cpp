@@ -16,6 +16,7 @@
 #include "romcmd/DeviceType.h"
 #include "romcmd/HexText.h"
 #include "romcmd/Interruption.h"
+#include "transport/Framing.h"
 #include "transport/HidIO.h"
 #include "transport/ResultCode.h"
 #include "transport/SerialIO.h"
@@ -24,7 +25,8 @@ namespace RomCmd {
 
 namespace {
 
-constexpr size_t kPacketSize = 1024;      // every device packet is read into this much
+// Every device packet is read into this much; host packets are built in the same buffers.
+constexpr size_t kPacketSize = Framing::kPacketBufferSize;
 // A data stream's packets (and a file's hashing blocks) hold at most this much; command
 // packets such as config-rte's can be longer.
 constexpr size_t kMaxHostPayload = 512;

@@ -18,32 +18,26 @@ const char kUdevRule[] = "/usr/lib/udev/rules.d/60-tarvo-boot-rom.rules";
 
 }  // namespace
 
-HidIO::HidIO(const QVariant& deviceInfo) {
-    const UsbInfo info = deviceInfo.value<UsbInfo>();
-    devicePath = info.devicePath;
-    reservedText = info.reservedText;
-    pid = info.pid;
-    vid = info.vid;
-    reservedValue = info.reservedValue;
-    reservedFlag = info.reservedFlag;
-
+HidIO::HidIO(const QVariant& deviceInfo) : info(deviceInfo.value<UsbInfo>()) {
     errno = 0;
-    if (!devicePath.isEmpty()) {
-        device = hid_open_path(devicePath.toUtf8().constData());
+    if (!info.devicePath.isEmpty()) {
+        device = hid_open_path(info.devicePath.toUtf8().constData());
     } else {
-        device = hid_open(static_cast<unsigned short>(vid & 0xFFFF),
-                          static_cast<unsigned short>(pid & 0xFFFF), nullptr);
+        device = hid_open(static_cast<unsigned short>(info.vid & 0xFFFF),
+                          static_cast<unsigned short>(info.pid & 0xFFFF), nullptr);
     }
     const int openError = errno;
     if (device == nullptr) {
         status = ResultOpenFailed;
         qCritical() << "Usb device open failed!"
-                    << " vid: " << vid << " pid: " << pid << " devicePath: " << devicePath;
+                    << " vid: " << info.vid << " pid: " << info.pid
+                    << " devicePath: " << info.devicePath;
         // hidapi leaves the errno of its failed open(); by IDs it may also be left over from
         // enumerating, so only a device that is really there counts as refused.
         const bool refused = openError == EACCES || openError == EPERM;
-        if (refused && (!devicePath.isEmpty() ||
-                        !devicePaths(uint16_t(vid & 0xFFFF), uint16_t(pid & 0xFFFF)).isEmpty())) {
+        if (refused &&
+            (!info.devicePath.isEmpty() ||
+             !devicePaths(uint16_t(info.vid & 0xFFFF), uint16_t(info.pid & 0xFFFF)).isEmpty())) {
             qInfo().noquote() << "No permission to open the USB device: the udev rule" << kUdevRule
                               << "gives it to the logged-in user and to the group plugdev"
                                  " (apply it with 'udevadm control --reload' and replug the"

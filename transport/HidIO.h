@@ -25,12 +25,7 @@ public:
     static QStringList devicePaths(uint16_t vid, uint16_t pid);
 
 private:
-    QString devicePath;
-    QString reservedText;
-    int32_t pid;
-    int32_t vid;
-    int32_t reservedValue;
-    uint8_t reservedFlag;
+    const UsbInfo info;
     hid_device_* device = nullptr;
 };
 

@@ -19,24 +19,17 @@ QMutex serialPortLock;
 
 }  // namespace
 
-SerialIO::SerialIO(const QVariant& deviceInfo) {
-    const SerialPortInfo info = deviceInfo.value<SerialPortInfo>();
-    portName = info.portName;
-    baudRate = info.baudRate;
-    dataBits = info.dataBits;
-    parity = info.parity;
-    stopBits = info.stopBits;
-    flowControl = info.flowControl;
-    reservedFlag = info.reservedFlag;
-
+SerialIO::SerialIO(const QVariant& deviceInfo) : info(deviceInfo.value<SerialPortInfo>()) {
     QMutexLocker locker(&serialPortLock);
     int errorNumber = 0;
-    if (!port.open(portName.toUtf8().toStdString(), &errorNumber)) {
+    if (!port.open(info.portName.toUtf8().toStdString(), &errorNumber)) {
         status = ResultOpenFailed;
-        qCritical() << "Serial port open failed! Name: " << portName << " error: " << errorNumber;
+        qCritical() << "Serial port open failed! Name: " << info.portName
+                    << " error: " << errorNumber;
         return;
     }
-    port.setLine(baudRate, static_cast<uint8_t>(dataBits & 0xFF), parity, stopBits);
+    port.setLine(info.baudRate, static_cast<uint8_t>(info.dataBits & 0xFF), info.parity,
+                 info.stopBits);
     port.setTimeouts(static_cast<uint32_t>(timeout));
 }
 
@@ -44,7 +37,7 @@ SerialIO::~SerialIO() {
     QMutexLocker locker(&serialPortLock);
     const intptr_t handle = port.handle();
     const int result = port.close();
-    qInfo() << "serial close fd: " << handle << " name: " << portName << " result: " << result;
+    qInfo() << "serial close fd: " << handle << " name: " << info.portName << " result: " << result;
 }
 
 int SerialIO::writePacket(const uint8_t* payload, uint16_t length) {

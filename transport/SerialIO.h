@@ -26,13 +26,7 @@ private:
     bool findStartByte();
     int discardOversizedPacket(uint16_t length);
 
-    QString portName;
-    int32_t baudRate;
-    int32_t dataBits;
-    int32_t parity;
-    int32_t stopBits;
-    int32_t flowControl;
-    uint8_t reservedFlag;
+    const SerialPortInfo info;
     SerialPort port;
     std::vector<uint8_t> frame;  // kept between packets, so sending allocates nothing
 };

@@ -26,8 +26,9 @@ public:
     // plus t ms. t == 0: waits for the full count. A write ends after 10 ms per byte plus
     // t ms (10000 ms for t == 0).
     void setTimeouts(uint32_t t);
-    // Both return the number of bytes transferred, 0 on time-out or failure. A read may take
-    // more from the line than asked for; the rest is kept for the next read.
+    // Both return the number of bytes transferred, fewer than `count` after a time-out or
+    // failure. A read may take more from the line than asked for; the rest is kept for the
+    // next read.
     size_t read(uint8_t* data, size_t count);
     size_t write(const uint8_t* data, size_t count);
     // Returns nonzero on success.

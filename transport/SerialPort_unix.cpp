@@ -21,7 +21,7 @@ namespace RomCmd {
 
 namespace {
 
-// The port name field holds 259 bytes plus the terminating zero.
+// Names this long or longer are refused, as the Windows build refuses them (MAX_PATH).
 constexpr size_t kNameFieldSize = 260;
 constexpr int64_t kInterByteLimitMs = 1000;
 constexpr int64_t kPerByteMs = 10;
@@ -104,7 +104,7 @@ intptr_t SerialPort::handle() const {
 }
 
 bool SerialPort::open(const std::string& name, int* errorNumber) {
-    // A name cut at a zero byte or at the field's end could open another port.
+    // Refused rather than shortened: a name cut at a zero byte would open another port.
     if (name.size() >= kNameFieldSize) {
         *errorNumber = ENAMETOOLONG;
         return false;
@@ -139,7 +139,7 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
         ::close(handle);
         return false;
     }
-    // TIOCEXCL does not stop root; the lock stops every other opener.
+    // TIOCEXCL does not stop root; the lock keeps out every other run of this tool.
     if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
         *errorNumber = errno;
         ::close(handle);

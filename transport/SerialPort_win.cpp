@@ -15,7 +15,7 @@ namespace RomCmd {
 
 namespace {
 
-// The port name field holds 259 bytes plus the terminating zero.
+// CreateFileA takes at most MAX_PATH characters, the terminating zero included.
 constexpr size_t kNameFieldSize = 260;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 constexpr size_t kDevicePathMax = 30;

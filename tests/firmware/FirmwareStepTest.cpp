@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include "console/RomConsoleMode.h"
+#include "romcmd/DeviceType.h"
 #include "romcmd/Interruption.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "transport/ResultCode.h"
@@ -52,6 +53,24 @@ struct Controller {
     std::unique_ptr<RomConsoleMode> console;
     std::shared_ptr<FakeEnvironment> environment;
 };
+
+// A firmware step asked for on a serial port whose device node does not exist, so every
+// attempt fails at the query. False when the firmware file could not be made.
+bool askForFirmwareOnAbsentPort(Controller& controller, const QTemporaryDir& dir) {
+    const QString firmware = dir.filePath("fw.bin");
+    QFile file(firmware);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    file.close();
+    RomConsoleMode& console = *controller.console;
+    console.deviceType = kSerialDevice;
+    console.serialParam.portName = dir.filePath("ttyFAKE0");
+    console.loadFirmware = true;
+    console.firmwarePath = firmware;
+    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
+    return true;
+}
 
 struct PresenceCase {
     const char* name;
@@ -176,23 +195,14 @@ void PrintTo(const LoopCase& c, std::ostream* out) {
 
 class AttemptLoop : public ::testing::TestWithParam<LoopCase> {};
 
-// The port does not exist, so every attempt fails at the query; only the polls decide what follows.
+// Every attempt fails at the query; only the polls decide what follows.
 TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
     const LoopCase& c = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString firmware = dir.filePath("fw.bin");
-    QFile file(firmware);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-
     Controller controller;
+    ASSERT_TRUE(askForFirmwareOnAbsentPort(controller, dir));
     RomConsoleMode& console = *controller.console;
-    console.deviceType = 1;
-    console.serialParam.portName = dir.filePath("ttyFAKE0");
-    console.loadFirmware = true;
-    console.firmwarePath = firmware;
-    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
     controller.environment->present = c.present;
 
     LogCapture log;
@@ -229,18 +239,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FirmwareStep, InterruptionEndsTheWaitForTheDevice) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString firmware = dir.filePath("fw.bin");
-    QFile file(firmware);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-
     Controller controller;
+    ASSERT_TRUE(askForFirmwareOnAbsentPort(controller, dir));
     RomConsoleMode& console = *controller.console;
-    console.deviceType = 1;
-    console.serialParam.portName = dir.filePath("ttyFAKE0");
-    console.loadFirmware = true;
-    console.firmwarePath = firmware;
-    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
     controller.environment->present = [](int call) {
         if (call == 1) {
             ::raise(SIGTERM);

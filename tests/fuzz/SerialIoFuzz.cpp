@@ -20,16 +20,10 @@ namespace {
 constexpr uint16_t kUnwritten = 0xBEEF;
 const int kTimeouts[] = {0, 1, 10000, INT_MAX, -1, INT_MIN};
 
-bool setUp() {
-    silenceLogging();
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = setUp();
-    (void)ready;
+    silenceLogging();
     FuzzInput input(data, size);
     const int operations = 1 + (input.byte() & 7);
     std::vector<uint8_t> ops;

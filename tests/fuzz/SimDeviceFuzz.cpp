@@ -25,16 +25,10 @@ std::vector<MemoryLayout> smallMemoryMap() {
     return map;
 }
 
-bool setUp() {
-    silenceLogging();
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = setUp();
-    (void)ready;
+    silenceLogging();
     FuzzInput input(data, size);
     size_t jsonLength = 0;
     while (jsonLength < size && data[jsonLength] != 0)

@@ -50,6 +50,23 @@ State& state() {
     return instance;
 }
 
+// Opens the first attached device that `matches` accepts as hidapi would: no device without
+// one, and EACCES for one the user may not open.
+template <typename Match>
+hid_device_* openFirst(Match matches) {
+    for (const Attached& device : state().attached) {
+        if (!matches(device))
+            continue;
+        if (device.denied) {
+            errno = EACCES;
+            return nullptr;
+        }
+        ++state().openDevices;
+        return new hid_device_{device.path};
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void reset() {
@@ -108,6 +125,8 @@ QList<uint32_t> enumerateFilters() {
 }  // namespace Test
 }  // namespace RomCmd
 
+using RomCmd::Test::HidDouble::Attached;
+using RomCmd::Test::HidDouble::openFirst;
 using RomCmd::Test::HidDouble::state;
 
 extern "C" {
@@ -152,33 +171,15 @@ void hid_free_enumeration(struct hid_device_info* devs) {
 
 hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t*) {
     state().idsOpened.append(uint32_t(vendor_id) << 16 | product_id);
-    for (const auto& device : state().attached) {
-        if (device.vid == vendor_id && device.pid == product_id) {
-            if (device.denied) {
-                errno = EACCES;
-                return nullptr;
-            }
-            ++state().openDevices;
-            return new hid_device_{device.path};
-        }
-    }
-    return nullptr;
+    return openFirst([&](const Attached& device) {
+        return device.vid == vendor_id && device.pid == product_id;
+    });
 }
 
 hid_device* hid_open_path(const char* path) {
     const QString wanted = QString::fromUtf8(path);
     state().pathsOpened.append(wanted);
-    for (const auto& device : state().attached) {
-        if (device.path == wanted) {
-            if (device.denied) {
-                errno = EACCES;
-                return nullptr;
-            }
-            ++state().openDevices;
-            return new hid_device_{device.path};
-        }
-    }
-    return nullptr;
+    return openFirst([&](const Attached& device) { return device.path == wanted; });
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {

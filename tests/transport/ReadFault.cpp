@@ -1,17 +1,20 @@
 #include "ReadFault.h"
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 
+#include "FaultDevice.h"
+
 extern "C" ssize_t __real_read(int fd, void* data, size_t count);
 extern "C" int __real_poll(pollfd* fds, nfds_t count, int timeout);
 
 namespace {
+
+using RomCmd::Test::isFaultDevice;
 
 std::atomic<int> emptyReadsLeft{0};
 std::atomic<dev_t> emptyReadDevice{0};
@@ -19,15 +22,10 @@ std::atomic<bool> watching{false};
 std::atomic<dev_t> watchedDevice{0};
 std::atomic<int> shortestWait{INT_MAX};
 
-bool isDevice(int fd, dev_t device) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device;
-}
-
 }  // namespace
 
 extern "C" ssize_t __wrap_read(int fd, void* data, size_t count) {
-    if (emptyReadsLeft.load() > 0 && isDevice(fd, emptyReadDevice.load()) &&
+    if (emptyReadsLeft.load() > 0 && isFaultDevice(fd, emptyReadDevice.load()) &&
         emptyReadsLeft.fetch_sub(1) > 0) {
         errno = 0;
         return 0;
@@ -36,7 +34,7 @@ extern "C" ssize_t __wrap_read(int fd, void* data, size_t count) {
 }
 
 extern "C" int __wrap_poll(pollfd* fds, nfds_t count, int timeout) {
-    if (watching.load() && count > 0 && isDevice(fds[0].fd, watchedDevice.load())) {
+    if (watching.load() && count > 0 && isFaultDevice(fds[0].fd, watchedDevice.load())) {
         int shortest = shortestWait.load();
         while (timeout < shortest && !shortestWait.compare_exchange_weak(shortest, timeout)) {
         }

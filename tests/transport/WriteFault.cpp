@@ -1,10 +1,11 @@
 #include "WriteFault.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+
+#include "FaultDevice.h"
 
 extern "C" ssize_t __real_write(int fd, const void* data, size_t count);
 
@@ -21,8 +22,7 @@ size_t bytesLeft = 0;
 
 extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
     if (armed.load()) {
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == faultDevice) {
+        if (RomCmd::Test::isFaultDevice(fd, faultDevice)) {
             if (byteLimit) {
                 if (bytesLeft == 0) {
                     errno = EIO;
