@@ -16,6 +16,14 @@
 
 namespace {
 
+// The fallback folder, as the handler picks it on this system.
+#ifdef _WIN32
+#define TARVO_FALLBACK_LOGS "%LOCALAPPDATA%\\tarvo_manufacturing_tool\\logs\\ when\n"
+#else
+#define TARVO_FALLBACK_LOGS \
+    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n"
+#endif
+
 const char kUsage[] =
     "Usage: tarvo_log_decode [FILE]...\n"
     "  or:  tarvo_log_decode --day yyyy-MM-dd|today\n"
@@ -25,8 +33,8 @@ const char kUsage[] =
     "Lines that do not decode are printed unchanged after \"[undecodable] \". With several\n"
     "files, each one is introduced by a \"==> FILE <==\" line.\n"
     "\n"
-    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or to\n"
-    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n"
+    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or "
+    "to\n" TARVO_FALLBACK_LOGS
     "that folder cannot be written.\n"
     "  --day DATE   decode the log of DATE (yyyy-MM-dd, or today) from both places\n"
     "  --list       list the log files in both places\n"
@@ -35,8 +43,7 @@ const char kUsage[] =
 // The tool's folders: beside this program (the build tree), and the installed tool's
 // folder relative to this program's.
 QStringList logDirectories() {
-    const QString own =
-        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    const QString own = RomCmd::LogHandler::executableDirectory();
     QStringList folders;
     for (const QString& application :
          {own, QDir::cleanPath(own + QStringLiteral("/" TARVO_INSTALLED_APP_DIR))}) {
