@@ -16,12 +16,16 @@
 
 namespace {
 
-// The fallback folder, as the handler picks it on this system.
+// Where the tool logs, with the fallback folder the handler picks on this system.
 #ifdef _WIN32
-#define TARVO_FALLBACK_LOGS "%LOCALAPPDATA%\\tarvo_manufacturing_tool\\logs\\ when\n"
+#define TARVO_LOG_FOLDERS                                                                    \
+    "The tool logs to logs\\tarvo_manufacturing_tool\\yyyy-MM-dd.log beside itself, or to\n" \
+    "%LOCALAPPDATA%\\tarvo_manufacturing_tool\\logs\\ when that folder cannot be written.\n"
 #else
-#define TARVO_FALLBACK_LOGS \
-    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n"
+#define TARVO_LOG_FOLDERS                                                                   \
+    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or to\n"  \
+    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n" \
+    "that folder cannot be written.\n"
 #endif
 
 const char kUsage[] =
@@ -32,10 +36,7 @@ const char kUsage[] =
     "log files. Reads standard input when no FILE is given, or for a FILE named \"-\".\n"
     "Lines that do not decode are printed unchanged after \"[undecodable] \". With several\n"
     "files, each one is introduced by a \"==> FILE <==\" line.\n"
-    "\n"
-    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or "
-    "to\n" TARVO_FALLBACK_LOGS
-    "that folder cannot be written.\n"
+    "\n" TARVO_LOG_FOLDERS
     "  --day DATE   decode the log of DATE (yyyy-MM-dd, or today) from both places\n"
     "  --list       list the log files in both places\n"
     "  -h, --help   show this text\n";
