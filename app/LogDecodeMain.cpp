@@ -16,6 +16,18 @@
 
 namespace {
 
+// Where the tool logs, with the fallback folder the handler picks on this system.
+#ifdef _WIN32
+#define TARVO_LOG_FOLDERS                                                                    \
+    "The tool logs to logs\\tarvo_manufacturing_tool\\yyyy-MM-dd.log beside itself, or to\n" \
+    "%LOCALAPPDATA%\\tarvo_manufacturing_tool\\logs\\ when that folder cannot be written.\n"
+#else
+#define TARVO_LOG_FOLDERS                                                                   \
+    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or to\n"  \
+    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n" \
+    "that folder cannot be written.\n"
+#endif
+
 const char kUsage[] =
     "Usage: tarvo_log_decode [FILE]...\n"
     "  or:  tarvo_log_decode --day yyyy-MM-dd|today\n"
@@ -24,10 +36,7 @@ const char kUsage[] =
     "log files. Reads standard input when no FILE is given, or for a FILE named \"-\".\n"
     "Lines that do not decode are printed unchanged after \"[undecodable] \". With several\n"
     "files, each one is introduced by a \"==> FILE <==\" line.\n"
-    "\n"
-    "The tool logs to logs/tarvo_manufacturing_tool/yyyy-MM-dd.log beside itself, or to\n"
-    "$XDG_STATE_HOME/tarvo_manufacturing_tool/logs/ (~/.local/state/... when unset) when\n"
-    "that folder cannot be written.\n"
+    "\n" TARVO_LOG_FOLDERS
     "  --day DATE   decode the log of DATE (yyyy-MM-dd, or today) from both places\n"
     "  --list       list the log files in both places\n"
     "  -h, --help   show this text\n";
@@ -35,8 +44,7 @@ const char kUsage[] =
 // The tool's folders: beside this program (the build tree), and the installed tool's
 // folder relative to this program's.
 QStringList logDirectories() {
-    const QString own =
-        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    const QString own = RomCmd::LogHandler::executableDirectory();
     QStringList folders;
     for (const QString& application :
          {own, QDir::cleanPath(own + QStringLiteral("/" TARVO_INSTALLED_APP_DIR))}) {

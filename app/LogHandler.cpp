@@ -5,6 +5,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <pwd.h>
@@ -21,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -32,40 +37,7 @@ namespace RomCmd {
 
 namespace {
 
-// QCoreApplication::applicationDirPath() may not exist yet and warns when asked too early,
-// and a warning from inside the handler would deadlock on its own mutex.
-#ifdef _WIN32
-QString executableDirectory() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
-        if (length == 0) {
-            return QDir::currentPath();
-        }
-        // A full buffer means the path was cut.
-        if (length < buffer.size()) {
-            return QFileInfo(QString::fromWCharArray(buffer.data(), int(length))).absolutePath();
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-#else
-QString executableDirectory() {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (length < 0) {
-            return QDir::currentPath();
-        }
-        if (size_t(length) < buffer.size()) {
-            const QString path = QString::fromLocal8Bit(buffer.data(), int(length));
-            return QFileInfo(path).absolutePath();
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-#endif
-
+#ifndef _WIN32
 QString homeDirectory() {
     const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty()) {
@@ -74,6 +46,7 @@ QString homeDirectory() {
     const passwd* entry = ::getpwuid(::getuid());
     return entry != nullptr ? QFile::decodeName(entry->pw_dir) : QString();
 }
+#endif
 
 QString errorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -82,7 +55,12 @@ QString errorText(int error) {
 // One write() in the normal case; 0, or the error that stopped it.
 int writeAll(int fd, const char* data, size_t left) {
     while (left > 0) {
+#ifdef _WIN32
+        // The C runtime takes an unsigned count.
+        const int written = ::_write(fd, data, unsigned(std::min<size_t>(left, INT_MAX)));
+#else
         const ssize_t written = ::write(fd, data, left);
+#endif
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -99,6 +77,50 @@ int writeAll(int fd, const std::string& bytes) {
     return writeAll(fd, bytes.data(), bytes.size());
 }
 
+#ifdef _WIN32
+int closeFile(int fd) {
+    return ::_close(fd);
+}
+
+bool isTerminal(int fd) {
+    return ::_isatty(fd) != 0;
+}
+
+std::time_t currentSecond() {
+    return std::time(nullptr);
+}
+
+void localTimeOf(std::time_t second, tm* local) {
+    ::localtime_s(local, &second);
+}
+
+QString pathText(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+#else
+int closeFile(int fd) {
+    return ::close(fd);
+}
+
+bool isTerminal(int fd) {
+    return ::isatty(fd);
+}
+
+std::time_t currentSecond() {
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
+}
+
+void localTimeOf(std::time_t second, tm* local) {
+    ::localtime_r(&second, local);
+}
+
+QString pathText(const QByteArray& path) {
+    return QFile::decodeName(path);
+}
+#endif
+
 // "[hh:mm:ss]", as QTime::toString(Qt::TextDate) writes the time.
 std::string stampOf(const QTime& time) {
     char text[16];
@@ -112,10 +134,16 @@ int64_t monotonicMs() {
 }
 
 int terminalColumns(FILE* stream) {
-#ifdef TIOCGWINSZ
+#if defined(TIOCGWINSZ)
     winsize size{};
     if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0) {
         return size.ws_col;
+    }
+#elif defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    const HANDLE console = HANDLE(::_get_osfhandle(::_fileno(stream)));
+    if (::GetConsoleScreenBufferInfo(console, &info)) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
     }
 #else
     Q_UNUSED(stream);
@@ -130,6 +158,40 @@ bool isProgressMessage(const QMessageLogContext& context) {
 }
 
 }  // namespace
+
+// QCoreApplication::applicationDirPath() may not exist yet and warns when asked too early,
+// and a warning from inside the handler would deadlock on its own mutex.
+#ifdef _WIN32
+QString LogHandler::executableDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (length == 0) {
+            return QDir::currentPath();
+        }
+        // A full buffer means the path was cut.
+        if (length < buffer.size()) {
+            return QFileInfo(QString::fromWCharArray(buffer.data(), int(length))).absolutePath();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#else
+QString LogHandler::executableDirectory() {
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) {
+            return QDir::currentPath();
+        }
+        if (size_t(length) < buffer.size()) {
+            const QString path = QString::fromLocal8Bit(buffer.data(), int(length));
+            return QFileInfo(path).absolutePath();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#endif
 
 LogHandler& LogHandler::instance() {
     // Never destroyed: messages may still arrive while other statics are torn down.
@@ -173,12 +235,20 @@ QString LogHandler::besideDirectory(const QString& applicationDirectory) {
 }
 
 QString LogHandler::fallbackDirectory() {
+#ifdef _WIN32
+    QString local = QDir::fromNativeSeparators(qEnvironmentVariable("LOCALAPPDATA"));
+    if (!QDir::isAbsolutePath(local)) {
+        local = QDir::homePath() + "/AppData/Local";
+    }
+    return local + "/tarvo_manufacturing_tool/logs";
+#else
     // A relative XDG_STATE_HOME is invalid and ignored, as for every XDG variable.
     QString state = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
     if (!QDir::isAbsolutePath(state)) {
         state = homeDirectory() + "/.local/state";
     }
     return state + "/tarvo_manufacturing_tool/logs";
+#endif
 }
 
 QString LogHandler::fileName(const QDate& date) {
@@ -229,7 +299,7 @@ FILE* LogHandler::consoleStreamLocked() const {
 
 bool LogHandler::consoleIsTerminalLocked() {
     if (consoleTerminal == Unknown) {
-        consoleTerminal = ::isatty(fileno(consoleStreamLocked())) ? IsTerminal : NotTerminal;
+        consoleTerminal = isTerminal(fileno(consoleStreamLocked())) ? IsTerminal : NotTerminal;
     }
     return consoleTerminal == IsTerminal;
 }
@@ -261,18 +331,27 @@ void LogHandler::progressLocked(const QByteArray& prefix, const ProgressRecord& 
 
 void LogHandler::closeLocked() {
     if (fd >= 0) {
-        ::close(fd);
+        closeFile(fd);
     }
     fd = -1;
     fileDate = QDate();
     checkedSecond = -1;
 }
 
+#ifdef _WIN32
+// Windows renames or removes no file open without delete sharing, as ours is, so a file at
+// the path is ours.
+bool LogHandler::stillOursLocked() const {
+    struct _stat64 status;
+    return ::_wstat64(reinterpret_cast<const wchar_t*>(filePath.utf16()), &status) == 0;
+}
+#else
 bool LogHandler::stillOursLocked() const {
     struct stat status;
     return ::stat(filePath.constData(), &status) == 0 && status.st_dev == fileDevice &&
            status.st_ino == fileInode;
 }
+#endif
 
 bool LogHandler::fileReadyLocked(const QDate& date, const QTime& time) {
     if (folder == NoFolder) {
@@ -295,9 +374,28 @@ bool LogHandler::fileReadyLocked(const QDate& date, const QTime& time) {
 
 bool LogHandler::openIn(const QString& folderPath, const QString& name, QString* error) {
     if (!QDir().mkpath(folderPath)) {
+#ifdef _WIN32
+        // Qt creates folders with Win32 calls, which leave errno alone.
+        *error = QStringLiteral("the folder cannot be created");
+#else
+        *error = errorText(errno);
+#endif
+        return false;
+    }
+#ifdef _WIN32
+    // Binary, so the file holds exactly the bytes written; not inherited by the image tool.
+    const QString path = folderPath + '/' + name;
+    const int opened =
+        ::_wopen(reinterpret_cast<const wchar_t*>(path.utf16()),
+                 _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (opened < 0) {
         *error = errorText(errno);
         return false;
     }
+    fd = opened;
+    filePath = path;
+    return true;
+#else
     const QByteArray path = QFile::encodeName(folderPath + '/' + name);
     const int opened = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     struct stat status;
@@ -313,6 +411,7 @@ bool LogHandler::openIn(const QString& folderPath, const QString& name, QString*
     fileDevice = status.st_dev;
     fileInode = status.st_ino;
     return true;
+#endif
 }
 
 bool LogHandler::openLocked(const QDate& date, const QTime& time) {
@@ -348,7 +447,7 @@ void LogHandler::writeFileLocked(const std::string& line) {
     const int error = writeAll(fd, line);
     if (error != 0 && !writeFailureReported) {
         writeFailureReported = true;
-        const QString text = "Writing the log file " + QFile::decodeName(filePath) + " failed (" +
+        const QString text = "Writing the log file " + pathText(filePath) + " failed (" +
                              errorText(error) + "), log lines are lost";
         consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
     }
@@ -367,12 +466,11 @@ void LogHandler::nowLocked(QDate* date, QTime* time) {
             stamp = stampOf(stampTime);
         }
     } else {
-        timespec now;
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        if (now.tv_sec != stampSecond) {
+        const std::time_t second = currentSecond();
+        if (second != stampSecond) {
             tm local;
-            ::localtime_r(&now.tv_sec, &local);
-            stampSecond = now.tv_sec;
+            localTimeOf(second, &local);
+            stampSecond = second;
             stampDate = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
             stampTime = QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59));
             stamp = stampOf(stampTime);

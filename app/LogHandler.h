@@ -35,9 +35,12 @@ public:
 
     // The log folder beside a program in applicationDirectory.
     static QString besideDirectory(const QString& applicationDirectory);
-    // $XDG_STATE_HOME/tarvo_manufacturing_tool/logs, ~/.local/state/... when unset.
+    // $XDG_STATE_HOME/tarvo_manufacturing_tool/logs, ~/.local/state/... when unset;
+    // %LOCALAPPDATA%\tarvo_manufacturing_tool\logs on Windows.
     static QString fallbackDirectory();
     static QString fileName(const QDate& date);
+    // The running program's folder, known before the application object exists.
+    static QString executableDirectory();
 
     // Test seams; an empty clock, an empty folder and a null stream restore the defaults.
     // A new folder also forgets the open file and the warnings already given.
@@ -90,9 +93,13 @@ private:
     Folder folder = Beside;
     int fd = -1;
     QDate fileDate;
+#ifdef _WIN32
+    QString filePath;
+#else
     QByteArray filePath;
     dev_t fileDevice = 0;
     ino_t fileInode = 0;
+#endif
     int checkedSecond = -1;
     bool fallbackAnnounced = false;
     bool writeFailureReported = false;

@@ -1,7 +1,7 @@
 #include "console/DeviceEnvironment.h"
 
-#include <QFileInfo>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -42,13 +42,6 @@ bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString&
     const QString listed =
         entry.systemLocation.isEmpty() ? portPath(entry.portName) : entry.systemLocation;
     return !wanted.isEmpty() && wanted == QFileInfo(listed).canonicalFilePath();
-}
-
-QString DeviceEnvironment::portPath(const QString& name) {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/'))) {
-        return name;
-    }
-    return QStringLiteral("/dev/") + name;
 }
 
 }  // namespace RomCmd

@@ -20,7 +20,8 @@ public:
     virtual QList<SerialPortEntry> serialPorts() const;
     virtual QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const;
     virtual void sleepMs(unsigned long milliseconds) const;
-    // True when `path` exists and is a character device (symbolic links followed).
+    // True when `path` exists and is a character device (symbolic links followed); on
+    // Windows, when the device it names exists.
     virtual bool isCharacterDevice(const QString& path) const;
 
     // True when `name` names this port: ttyUSB0 and /dev/ttyUSB0 are one port, and so is a
