@@ -22,7 +22,7 @@ namespace RomCmd {
 namespace {
 
 // Names this long or longer are refused, as the Windows build refuses them (MAX_PATH).
-constexpr size_t kNameFieldSize = 260;
+constexpr size_t kMaxNameBytes = 260;
 constexpr int64_t kInterByteLimitMs = 1000;
 constexpr int64_t kPerByteMs = 10;
 // Bounds writes when reads have no time-out; the transports' default time-out.
@@ -105,7 +105,7 @@ intptr_t SerialPort::handle() const {
 
 bool SerialPort::open(const std::string& name, int* errorNumber) {
     // Refused rather than shortened: a name cut at a zero byte would open another port.
-    if (name.size() >= kNameFieldSize) {
+    if (name.size() >= kMaxNameBytes) {
         *errorNumber = ENAMETOOLONG;
         return false;
     }

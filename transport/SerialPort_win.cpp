@@ -16,7 +16,7 @@ namespace RomCmd {
 namespace {
 
 // CreateFileA takes at most MAX_PATH characters, the terminating zero included.
-constexpr size_t kNameFieldSize = 260;
+constexpr size_t kMaxNameBytes = 260;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 constexpr size_t kDevicePathMax = 30;
 constexpr DWORD kInterByteLimitMs = 1000;
@@ -126,7 +126,7 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
     }
     const bool asItStands = !name.empty() && name[0] == '\\';
     const std::string path = asItStands ? name : kDevicePrefix + name;
-    if (path.size() > (asItStands ? kNameFieldSize - 1 : kDevicePathMax)) {
+    if (path.size() > (asItStands ? kMaxNameBytes - 1 : kDevicePathMax)) {
         *errorNumber = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }
