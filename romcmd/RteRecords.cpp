@@ -5,8 +5,7 @@
 
 namespace RomCmd {
 
-void registerMetaTypes()
-{
+void registerMetaTypes() {
     qRegisterMetaType<RomParamInfo>("RomCmd::RomParamInfo");
     qRegisterMetaType<SerialInfParam>("RomCmd::SerialInfParam");
     qRegisterMetaType<CmdStatusInfo>("RomCmd::CmdStatusInfo");

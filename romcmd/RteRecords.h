@@ -76,8 +76,7 @@ static_assert(offsetof(MemoryAttribute, sectorSize) == 24, "");
 static_assert(offsetof(MemoryAttribute, blockSize) == 28, "");
 
 // Size in bytes of a memory, computed in 32 bits as the ROM does.
-inline uint32_t memorySizeBytes(const MemoryAttribute& attribute)
-{
+inline uint32_t memorySizeBytes(const MemoryAttribute& attribute) {
     return (uint32_t(1) << (attribute.unitShift & 0x1F)) * attribute.unitCount;
 }
 
