@@ -40,6 +40,15 @@ bool usbIdFrom(const QString& field, int base, const char* notNumberText, uint32
     return true;
 }
 
+// One -u field that begins with 0x or is a decimal number names a product ID, not a path.
+bool isProductIdField(const QString& field, int* base) {
+    const bool hexadecimal = field.startsWith(QLatin1String("0x"));
+    bool decimal = false;
+    field.toUInt(&decimal, 10);
+    *base = hexadecimal ? 16 : 10;
+    return hexadecimal || decimal;
+}
+
 void listUsbPaths(const QList<UsbInfo>& devices) {
     qCritical() << kMultipleUsbDevices;
     for (const UsbInfo& device : devices) {
@@ -144,13 +153,11 @@ bool RomConsoleMode::selectUsbDevice(const QStringList& fields) {
     }
     if (fields.size() == 1) {
         const QString& field = fields.first();
-        const bool hexadecimal = field.startsWith(QLatin1String("0x"));
-        bool decimal = false;
-        field.toUInt(&decimal, 10);
-        if (hexadecimal || decimal) {
+        int base = 10;
+        if (isProductIdField(field, &base)) {
             // A bad product ID must not fall back to an enumeration of every device.
             uint32_t pid = 0;
-            if (!usbIdFrom(field, hexadecimal ? 16 : 10, "Pid is not a number!", &pid)) {
+            if (!usbIdFrom(field, base, "Pid is not a number!", &pid)) {
                 return false;
             }
             usbInfo.pid = int32_t(pid);
@@ -276,11 +283,9 @@ int RomConsoleMode::printDeviceListing() {
         }
     } else if (deviceType == kUsbDevice && fields.size() == 1 && !fields.first().isEmpty()) {
         const QString& field = fields.first();
-        const bool hexadecimal = field.startsWith(QLatin1String("0x"));
-        bool decimal = false;
-        field.toUInt(&decimal, 10);
-        if ((hexadecimal || decimal) &&
-            !usbIdFrom(field, hexadecimal ? 16 : 10, "Pid is not a number!", &pid)) {
+        int base = 10;
+        if (isProductIdField(field, &base) &&
+            !usbIdFrom(field, base, "Pid is not a number!", &pid)) {
             return ExitNoDevice;
         }
     }

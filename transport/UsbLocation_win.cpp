@@ -25,7 +25,8 @@ QString instanceIdOfPath(const QString& path) {
     if (!path.startsWith(prefix) || guid <= prefix.size()) {
         return QString();
     }
-    return path.mid(prefix.size(), guid - prefix.size()).replace(QLatin1Char('#'), QLatin1Char('\\'));
+    return path.mid(prefix.size(), guid - prefix.size())
+        .replace(QLatin1Char('#'), QLatin1Char('\\'));
 }
 
 QString instanceId(DEVINST node) {

@@ -70,10 +70,18 @@ TEST_F(UsbLocationTest, NodesUnderAHubPortGiveItAndOthersNothing) {
         const char* node;
         const char* location;
     } cases[] = {
-        {true, "hidraw2", "1-2.1"},  {true, "hidraw3", "1-2.3"}, {true, "hidraw4", ""},
-        {true, "hidraw5", ""},       {true, "hidraw6", ""},      {true, "hidraw7", ""},
-        {true, "hidraw8", ""},       {true, "", ""},             {true, "..", ""},
-        {false, "ttyUSB0", "1-2.4"}, {false, "ttyACM0", "1-2.2"}, {false, "ttyS0", ""},
+        {true, "hidraw2", "1-2.1"},
+        {true, "hidraw3", "1-2.3"},
+        {true, "hidraw4", ""},
+        {true, "hidraw5", ""},
+        {true, "hidraw6", ""},
+        {true, "hidraw7", ""},
+        {true, "hidraw8", ""},
+        {true, "", ""},
+        {true, "..", ""},
+        {false, "ttyUSB0", "1-2.4"},
+        {false, "ttyACM0", "1-2.2"},
+        {false, "ttyS0", ""},
         {false, "ttyUSB9", ""},
     };
     const SysfsUsbLocation sysfs(tree.root());
