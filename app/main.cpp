@@ -36,7 +36,10 @@ int main(int argc, char* argv[]) {
                             ? "Run interrupted by SIGINT!"
                             : "Run interrupted by SIGTERM!");
     }
-    qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
-            << QCoreApplication::applicationVersion() << "\r\n";
+    // The listing is a table for scripts: nothing follows it.
+    if (!console.listDevices) {
+        qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
+                << QCoreApplication::applicationVersion() << "\r\n";
+    }
     return RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
 }
