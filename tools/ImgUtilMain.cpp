@@ -5,8 +5,8 @@
 #include <QSaveFile>
 #include <QTextStream>
 
-#include "sim/ImageFormat.h"
 #include "tools/ImageDescription.h"
+#include "tools/ImageFormat.h"
 
 namespace {
 

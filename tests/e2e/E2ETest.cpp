@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {
