@@ -7,6 +7,7 @@
 
 #include "romcmd/Interruption.h"
 #include "romcmd/RomCmd.h"
+#include "transport/SerialPort.h"
 
 namespace RomCmd {
 
@@ -29,6 +30,10 @@ void DeviceEnvironment::sleepMs(unsigned long milliseconds) const {
     while (!Interruption::requested() && !deadline.hasExpired()) {
         QThread::msleep(static_cast<unsigned long>(qMin(kSliceMs, deadline.remainingTime())));
     }
+}
+
+QString DeviceEnvironment::portPath(const QString& name) {
+    return QString::fromStdString(SerialPort::systemPath(name.toUtf8().toStdString()));
 }
 
 bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString& name) {
