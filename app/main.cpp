@@ -4,6 +4,7 @@
 
 #include "app/LogHandler.h"
 #include "app/Options.h"
+#include "app/Version.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/Interruption.h"
 #include "romcmd/RteRecords.h"
@@ -17,7 +18,7 @@ int main(int argc, char* argv[]) {
     RomCmd::LogHandler::install();
     RomCmd::Interruption::install();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion("0.6.0");
+    QCoreApplication::setApplicationVersion(RomCmd::kVersion);
     RomCmd::registerMetaTypes();
 
     QCommandLineParser parser;

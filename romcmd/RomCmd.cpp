@@ -442,9 +442,53 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
         }
     }
 
-    uint32_t remaining = length;
-    uint32_t delivered = 0;
+    // The console dump goes out in chunks of kChunkSize, the last one shorter.
     int chunkFill = 0;
+    const auto dump = [&](const uint8_t* data, uint32_t size, uint32_t soFar) {
+        while (size > 0) {
+            const uint32_t take = std::min<uint32_t>(uint32_t(kChunkSize - chunkFill), size);
+            std::memcpy(chunk + chunkFill, data, take);
+            chunkFill += int(take);
+            data += take;
+            size -= take;
+            if (chunkFill == kChunkSize) {
+                emit signalMemoryReadProgress(memoryId, address, chunk, kChunkSize, int(length),
+                                              int(soFar - size), isShowLog);
+                chunkFill = 0;
+            }
+        }
+        return int(ResultOk);
+    };
+    const auto dumpRest = [&] {
+        if (chunkFill > 0) {
+            emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length),
+                                          int(length), isShowLog);
+        }
+    };
+    const auto save = [&](const uint8_t* data, uint32_t size, uint32_t soFar) {
+        if (file->write(reinterpret_cast<const char*>(data), size) != qint64(size)) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Cmd 'Read Memory to File' write file failed!";
+            return int(ResultOpenFailed);
+        }
+        emit signalMemory2FileReadProgress(int(length), int(soFar));
+        return int(ResultOk);
+    };
+    // A read to file waits through header-only packets for data; the console dump ends at one.
+    const ReadSink sink = toFile ? ReadSink{save, [] {}, false} : ReadSink{dump, dumpRest, true};
+    result = readPackets(length, sink);
+    if (toFile && !closeReadTarget(*file, result == ResultOk) && result == ResultOk) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Read Memory to File' write file failed!";
+        result = ResultOpenFailed;
+    }
+    return finish(finishing, result);
+}
+
+int RomCmd::readPackets(uint32_t length, const ReadSink& sink) {
+    uint8_t packet[kPacketSize];
+    uint32_t remaining = length;
+    int result = ResultOk;
     // Header-only packets keep the loop going but are no progress.
     QElapsedTimer sinceData;
     sinceData.start();
@@ -459,10 +503,10 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             result = readResult;
             break;
         }
+        // The data ends at a packet shorter than its header, and at a header-only packet where
+        // the sink takes that as the end.
         const size_t received = std::min<size_t>(packetLength, kPacketSize);
-        // A header-only packet carries no data: the file read waits for more, the signal
-        // read takes it as the end.
-        if (received < kDataHeaderSize || (!toFile && received == kDataHeaderSize)) {
+        if (received < kDataHeaderSize || (sink.headerOnlyEnds && received == kDataHeaderSize)) {
             break;
         }
         uint32_t dataLength = uint32_t(received - kDataHeaderSize);
@@ -482,48 +526,19 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             dataLength = remaining;
         }
         remaining -= dataLength;
-        const uint8_t* data = packet + kDataHeaderSize;
-        if (toFile) {
-            if (file->write(reinterpret_cast<const char*>(data), dataLength) !=
-                qint64(dataLength)) {
-                qCritical() << "Id: " << id << "\r\n"
-                            << "Cmd 'Read Memory to File' write file failed!";
-                result = ResultOpenFailed;
-                break;
-            }
-            emit signalMemory2FileReadProgress(int(length), int(length - remaining));
-            continue;
-        }
-        while (dataLength > 0) {
-            const uint32_t take = std::min<uint32_t>(uint32_t(kChunkSize - chunkFill), dataLength);
-            std::memcpy(chunk + chunkFill, data, take);
-            chunkFill += int(take);
-            data += take;
-            dataLength -= take;
-            if (chunkFill == kChunkSize) {
-                delivered += kChunkSize;
-                emit signalMemoryReadProgress(memoryId, address, chunk, kChunkSize, int(length),
-                                              int(delivered), isShowLog);
-                chunkFill = 0;
-            }
+        result = sink.take(packet + kDataHeaderSize, dataLength, length - remaining);
+        if (result != ResultOk) {
+            break;
         }
     }
-    if (chunkFill > 0) {
-        emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length), int(length),
-                                      isShowLog);
-    }
+    sink.end();
     if (remaining != 0 && result == ResultOk) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Device ended the data early! received bytes: " << length - remaining
                     << " requested: " << length;
         result = ResultCommandFailed;
     }
-    if (toFile && !closeReadTarget(*file, result == ResultOk) && result == ResultOk) {
-        qCritical() << "Id: " << id << "\r\n"
-                    << "Cmd 'Read Memory to File' write file failed!";
-        result = ResultOpenFailed;
-    }
-    return finish(finishing, result);
+    return result;
 }
 
 int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, const uint8_t* data,

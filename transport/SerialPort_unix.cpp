@@ -103,6 +103,10 @@ intptr_t SerialPort::handle() const {
     return fd;
 }
 
+std::string SerialPort::systemPath(const std::string& name) {
+    return !name.empty() && name[0] == '/' ? name : "/dev/" + name;
+}
+
 bool SerialPort::open(const std::string& name, int* errorNumber) {
     // Refused rather than shortened: a name cut at a zero byte would open another port.
     if (name.size() >= kMaxNameBytes) {
@@ -113,7 +117,7 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
         *errorNumber = EINVAL;
         return false;
     }
-    const std::string path = !name.empty() && name[0] == '/' ? name : "/dev/" + name;
+    const std::string path = systemPath(name);
 
     // Refuse anything but a character device before opening it, so a mistyped name
     // never writes packets into a file or triggers another device's open side effects.

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "app/LogHandler.h"
+#include "app/Version.h"
 #include "tests/common/ToolRun.h"
 
 namespace RomCmd {
@@ -19,7 +20,8 @@ namespace {
 using Test::ToolResult;
 using Test::ToolRun;
 
-const char kClosing[] = "[Info] \r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n";
+const std::string kClosing =
+    std::string("[Info] \r\nTarvo Manufacturing Tool End! Version:  \"") + kVersion + "\" \r\n";
 const char kNoDevice[] =
     "[Critical] Please select device type! 'p' is serial port, 'u' is usb device.";
 
@@ -46,8 +48,9 @@ QStringList entries(const QString& decoded) {
 
 // The closing line ends the output; only the serial port's own close line may follow it.
 bool endsWithClosingLine(const QString& output) {
-    static const QRegularExpression tail(QRegularExpression::escape(kClosing) +
-                                         "\n\n(\\[Info\\] serial close fd: [^\n]*\n\n)?\\z");
+    static const QRegularExpression tail(
+        QRegularExpression::escape(QString::fromStdString(kClosing)) +
+        "\n\n(\\[Info\\] serial close fd: [^\n]*\n\n)?\\z");
     return tail.match(output).hasMatch();
 }
 
@@ -95,7 +98,8 @@ TEST(ToolTest, VersionOption) {
         const ToolResult result = tool.run({option});
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.output.toStdString(), "tarvo_manufacturing_tool 0.6.0\n");
+        EXPECT_EQ(result.output.toStdString(),
+                  std::string("tarvo_manufacturing_tool ") + kVersion + "\n");
     }
 }
 
@@ -283,8 +287,8 @@ TEST(ToolTest, InterruptionEndsTheImageTool) {
     EXPECT_LT(sinceSignal.elapsed(), 5000);
     EXPECT_EQ(process->exitCode(), 143);
     output += QString::fromLocal8Bit(process->readAll());
-    EXPECT_TRUE(
-        output.endsWith("[Critical] Run interrupted by SIGTERM!\n\n" + QString(kClosing) + "\n\n"))
+    EXPECT_TRUE(output.endsWith("[Critical] Run interrupted by SIGTERM!\n\n" +
+                                QString::fromStdString(kClosing) + "\n\n"))
         << output.toStdString();
     EXPECT_EQ(output.count("[Critical]"), 1) << output.toStdString();
 }

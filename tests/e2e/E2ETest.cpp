@@ -13,9 +13,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/ImageFormat.h"
+#include "app/Version.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {
@@ -28,7 +29,8 @@ QString block(const QString& message) {
     return message + "\n\n";
 }
 
-const char* const kEnd = "[Info] \r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n";
+const QString kEnd =
+    QString("[Info] \r\nTarvo Manufacturing Tool End! Version:  \"%1\" \r\n").arg(kVersion);
 
 // Checks that the messages stand in the output in this order, each one whole.
 ::testing::AssertionResult inOrder(const QString& output, const QStringList& messages) {
