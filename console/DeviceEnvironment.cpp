@@ -5,8 +5,8 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
-#include "romcmd/Interruption.h"
 #include "romcmd/RomCmd.h"
+#include "transport/Interruption.h"
 
 namespace RomCmd {
 

@@ -107,7 +107,7 @@ bool RomConsoleMode::selectUsbDevice(const QStringList& fields) {
     }
     if (fields.size() == 1) {
         const QString& field = fields.first();
-        const bool hexadecimal = field.startsWith(QLatin1String("0x"));
+        const bool hexadecimal = field.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
         bool decimal = false;
         field.toUInt(&decimal, 10);
         if (hexadecimal || decimal) {

@@ -17,6 +17,9 @@
 #include <cstring>
 #include <thread>
 
+#include "transport/DeviceNode.h"
+#include "transport/Interruption.h"
+
 namespace RomCmd {
 
 namespace {
@@ -115,14 +118,14 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
     }
     const std::string path = !name.empty() && name[0] == '/' ? name : "/dev/" + name;
 
-    // Refuse anything but a character device before opening it, so a mistyped name
-    // never writes packets into a file or triggers another device's open side effects.
+    // Refuse anything but a terminal before opening it, so a mistyped name never writes
+    // packets into a file or triggers another device's open side effects (a watchdog's).
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         *errorNumber = errno;
         return false;
     }
-    if (!S_ISCHR(info.st_mode)) {
+    if (DeviceNode::classify(path, "tty", true) != DeviceNode::Kind::Matches) {
         *errorNumber = ENOTTY;
         return false;
     }
@@ -257,6 +260,9 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
     // Bytes kept from an earlier read count as arrived now.
     int64_t lastByteAt = start;
     while (got < count) {
+        // A signal ends the wait: the read returned EINTR, or its slice ended.
+        if (Interruption::requested())
+            break;
         int64_t remaining = -1;
         if (readTimeout != 0) {
             const int64_t deadline =
@@ -283,7 +289,9 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
                 }
             }
         } else {
-            readable = waitReadable(remaining, &hungUp);
+            // In slices, so a signal that came just before the poll is still seen soon.
+            readable = waitReadable(
+                remaining < 0 ? kReadSliceMs : std::min(remaining, kReadSliceMs), &hungUp);
             if (!readable && !hungUp)
                 continue;  // the deadline check above ends the loop
             n = ::read(fd, input, sizeof input);
@@ -331,6 +339,8 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
                              (readTimeout != 0 ? readTimeout : kDefaultTimeoutMs);
     size_t done = 0;
     while (done < count) {
+        if (Interruption::requested())
+            break;
         const ssize_t n = ::write(fd, data + done, count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
@@ -343,7 +353,7 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
             if (remaining < 0)
                 break;
             pollfd pfd{fd, POLLOUT, 0};
-            if (::poll(&pfd, 1, pollWaitMs(remaining)) > 0 &&
+            if (::poll(&pfd, 1, pollWaitMs(std::min(remaining, kReadSliceMs))) > 0 &&
                 (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 break;
             continue;
