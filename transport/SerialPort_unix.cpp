@@ -19,6 +19,7 @@
 
 #include "transport/DeviceNode.h"
 #include "transport/Interruption.h"
+#include "transport/SerialDeadline.h"
 
 namespace RomCmd {
 
@@ -26,10 +27,6 @@ namespace {
 
 // Names this long or longer are refused, as the Windows build refuses them (MAX_PATH).
 constexpr size_t kMaxNameBytes = 260;
-constexpr int64_t kInterByteLimitMs = 1000;
-constexpr int64_t kPerByteMs = 10;
-// Bounds writes when reads have no time-out; the transports' default time-out.
-constexpr int64_t kDefaultTimeoutMs = 10000;
 // A blocking read waits at most this long (VTIME, in tenths of a second); the terminal's
 // timer may end it a few ms late, so it is used only while the deadline is further away.
 constexpr cc_t kReadSliceDs = 1;
@@ -254,9 +251,6 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
     if (got == count)
         return got;
     const int64_t start = nowMs();
-    const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
-    // A silent line ends even a long read soon after the time-out, whatever count was asked for.
-    const int64_t silentDeadline = start + readTimeout + kInterByteLimitMs;
     // Bytes kept from an earlier read count as arrived now.
     int64_t lastByteAt = start;
     while (got < count) {
@@ -266,7 +260,7 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
         int64_t remaining = -1;
         if (readTimeout != 0) {
             const int64_t deadline =
-                std::min(totalDeadline, got > 0 ? lastByteAt + kInterByteLimitMs : silentDeadline);
+                SerialDeadline::read(readTimeout, count, start, got, lastByteAt);
             remaining = deadline - nowMs();
             if (remaining < 0)
                 break;
@@ -335,8 +329,7 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
     if (!isOpen())
         return 0;
     // A line that takes nothing (the far end stopped reading) must not hold the run for ever.
-    const int64_t deadline = nowMs() + kPerByteMs * static_cast<int64_t>(count) +
-                             (readTimeout != 0 ? readTimeout : kDefaultTimeoutMs);
+    const int64_t deadline = SerialDeadline::write(readTimeout, count, nowMs());
     size_t done = 0;
     while (done < count) {
         if (Interruption::requested())
