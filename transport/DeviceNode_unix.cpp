@@ -58,7 +58,7 @@ Kind classify(const std::string& path, const char* subsystem, bool orPseudoTermi
         target[length] = '\0';
         const char* slash = std::strrchr(target, '/');
         return std::strcmp(slash != nullptr ? slash + 1 : target, subsystem) == 0 ? Kind::Matches
-                                                                                   : Kind::Other;
+                                                                                  : Kind::Other;
     }
     if (orPseudoTerminal && isCharacterMajorOf(major(info.st_rdev), "pts"))
         return Kind::Matches;
