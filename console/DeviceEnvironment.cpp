@@ -5,9 +5,9 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
-#include "romcmd/Interruption.h"
 #include "romcmd/RomCmd.h"
 #include "transport/HidIO.h"
+#include "transport/Interruption.h"
 #include "transport/SerialPort.h"
 #include "transport/UsbLocation.h"
 
