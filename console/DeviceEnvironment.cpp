@@ -2,21 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QThread>
 
 #include "romcmd/Interruption.h"
 #include "romcmd/RomCmd.h"
 
 namespace RomCmd {
-
-QList<SerialPortEntry> DeviceEnvironment::serialPorts() const {
-    QList<SerialPortEntry> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        ports.append({info.portName(), info.systemLocation()});
-    }
-    return ports;
-}
 
 QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
     return RomCmd::usbDevicePaths(vid, pid);
