@@ -1,6 +1,11 @@
 // Prints the clear text of the tool's scrambled log files: "[hh:mm:ss] " then the
 // level prefix and the message, one entry per log line.
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <QByteArray>
 #include <QDate>
 #include <QDir>
@@ -89,6 +94,10 @@ int list() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    // Byte for byte as on Linux: a message's own "\r\n" would otherwise gain a second "\r".
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     QStringList files;
     bool headers = false;
     for (int i = 1; i < argc; ++i) {

@@ -1,8 +1,39 @@
 #include "app/Options.h"
 
 #include <QFile>
+#include <cstdio>
+#include <cstdlib>
 
 namespace RomCmd {
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Qt puts these texts in a message box when the process has neither a console nor standard
+// handles given at its start (wine with the output in a pipe); they go to the streams instead.
+void printParserTexts(QCommandLineParser& parser, const QStringList& arguments) {
+    QString text;
+    FILE* stream = stdout;
+    int status = EXIT_SUCCESS;
+    if (!parser.parse(arguments)) {
+        text = QCoreApplication::applicationName() + ": " + parser.errorText() + '\n';
+        stream = stderr;
+        status = EXIT_FAILURE;
+    } else if (parser.isSet(QStringLiteral("version"))) {
+        text = QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion() +
+               '\n';
+    } else if (parser.isSet(QStringLiteral("help"))) {
+        text = parser.helpText();
+    } else {
+        return;
+    }
+    std::fputs(qPrintable(text), stream);
+    std::fflush(stream);
+    std::exit(status);
+}
+
+}  // namespace
+#endif
 
 void addOptions(QCommandLineParser& parser) {
     parser.addVersionOption();
@@ -48,7 +79,11 @@ bool setupOptions(QCoreApplication& app, QCommandLineParser& parser) {
     description.close();
 
     addOptions(parser);
-    parser.process(preprocessArguments(app.arguments()));
+    const QStringList arguments = preprocessArguments(app.arguments());
+#ifdef Q_OS_WIN
+    printParserTexts(parser, arguments);
+#endif
+    parser.process(arguments);
     return true;
 }
 

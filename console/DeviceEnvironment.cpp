@@ -2,31 +2,14 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QThread>
 
 #include "romcmd/RomCmd.h"
 #include "transport/HidIO.h"
 #include "transport/Interruption.h"
 #include "transport/SerialPort.h"
-#include "transport/UsbLocation.h"
 
 namespace RomCmd {
-
-QList<SerialPortEntry> DeviceEnvironment::serialPorts() const {
-    QList<SerialPortEntry> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SerialPortEntry entry{info.portName(), info.systemLocation()};
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
-            entry.vid = info.vendorIdentifier();
-            entry.pid = info.productIdentifier();
-        }
-        entry.serialNumber = info.serialNumber();
-        entry.location = UsbLocation::ofSerialPort(info.systemLocation());
-        ports.append(entry);
-    }
-    return ports;
-}
 
 QList<UsbInfo> DeviceEnvironment::usbDevices(uint16_t vid, uint16_t pid) const {
     return HidIO::devices(vid, pid);

@@ -103,6 +103,7 @@ enum class InputFile { Opened, OpenFailed, NotRegular };
 // device such as /dev/zero never ends. Opened without waiting, then examined.
 InputFile openInputFile(const QString& path, QFile* file) {
 #ifdef _WIN32
+    file->setFileName(path);
     if (!file->open(QIODevice::ReadOnly)) {
         return InputFile::OpenFailed;
     }

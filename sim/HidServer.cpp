@@ -1,5 +1,7 @@
 #include "sim/HidServer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -222,23 +224,46 @@ std::string HidServer::devicePath(int index) {
     return "tarvosim:" + std::to_string(index);
 }
 
-bool HidServer::start(const std::string& socketPath, std::string* error) {
-    sockaddr_un addr;
-    std::memset(&addr, 0, sizeof addr);
-    if (socketPath.size() >= sizeof addr.sun_path) {
-        *error = "socket path too long: " + socketPath;
+bool HidServer::start(const std::string& address, std::string* error) {
+    uint16_t port = 0;
+    if (tcpPort(address.c_str(), &port)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int reuse = 1;
+        if (listenFd < 0 ||
+            ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+            ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listenFd, 16) != 0) {
+            *error =
+                "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+            return false;
+        }
+        tcp = true;
+    } else if (address.compare(0, sizeof kTcpPrefix - 1, kTcpPrefix) == 0) {
+        *error = "a TCP address is tcp:PORT with a port from 1 to 65535: " + address;
         return false;
+    } else {
+        sockaddr_un addr;
+        std::memset(&addr, 0, sizeof addr);
+        if (address.size() >= sizeof addr.sun_path) {
+            *error = "socket path too long: " + address;
+            return false;
+        }
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, address.c_str());
+        listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::unlink(address.c_str());
+        if (listenFd < 0 ||
+            ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listenFd, 16) != 0) {
+            *error = "cannot listen on " + address + ": " + std::strerror(errno);
+            return false;
+        }
     }
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, socketPath.c_str());
-    listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::unlink(socketPath.c_str());
-    if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd, 16) != 0) {
-        *error = "cannot listen on " + socketPath + ": " + std::strerror(errno);
-        return false;
-    }
-    path = socketPath;
+    path = address;
     if (!sysfs.create(options.sysfsRoot, error)) {
         return false;
     }
@@ -275,7 +300,9 @@ void HidServer::stop() {
     if (listenFd >= 0) {
         ::close(listenFd);
         listenFd = -1;
-        ::unlink(path.c_str());
+        if (!tcp) {
+            ::unlink(path.c_str());
+        }
     }
 }
 
@@ -322,6 +349,11 @@ void HidServer::acceptLoop() {
         }
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
+            if (tcp) {
+                // Each report waits for its answer; Nagle's delay would hold back every one.
+                const int noDelay = 1;
+                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+            }
             serveClient(fd);
         }
     }

@@ -29,8 +29,8 @@ struct HidServerOptions {
 
 class HidLink;
 
-// Serves USB-HID devices to libtarvo_hidsim.so over a Unix socket: enumeration, open, and
-// one device thread per device running the same exchange as the UART.
+// Serves USB-HID devices to the HID shim over a Unix socket or loopback TCP: enumeration,
+// open, and one device thread per device running the same exchange as the UART.
 class HidServer {
 public:
     HidServer(HidServerOptions options, const DeviceConfig& config, const FaultPlan& faults,
@@ -39,7 +39,8 @@ public:
     HidServer(const HidServer&) = delete;
     HidServer& operator=(const HidServer&) = delete;
 
-    bool start(const std::string& socketPath, std::string* error);
+    // The address as HidWire takes it: a Unix socket's path, or tcp:PORT.
+    bool start(const std::string& address, std::string* error);
     // Waits for the threads; they end once the stop flag is set.
     void stop();
 
@@ -65,6 +66,7 @@ private:
     std::thread acceptor;
     int listenFd = -1;
     std::string path;
+    bool tcp = false;
 };
 
 }  // namespace Sim

@@ -1,8 +1,7 @@
 // libtarvo_hidsim.so: hidapi's C interface served by a running tarvo_romsim --hid-socket.
-// Plain C++ and POSIX only, so it can be preloaded into any program that uses hidapi.
+// Plain C++ and sockets only, so it can be preloaded into any program that uses hidapi; on
+// Windows it is built as hidapi.dll and put in the program's folder instead.
 #include <hidapi.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -117,7 +116,7 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
     const bool ok = sendMessage(fd, MsgEnumerate, nullptr, 0) &&
                     receiveMessage(fd, kReplyBoundMs, &type, &list) == 1 && type == MsgDeviceList &&
                     list.size() >= 4;
-    ::close(fd);
+    closeSocket(fd);
     if (!ok) {
         globalError = L"virtual device did not answer the enumeration";
         return nullptr;
@@ -179,7 +178,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
         receiveMessage(fd, kReplyBoundMs, &type, &reply) == 1 && type == MsgOpened &&
         reply.size() >= 5 && reply[0] == 1;
     if (!ok) {
-        ::close(fd);
+        closeSocket(fd);
         globalError = L"no such virtual device";
         return nullptr;
     }
@@ -292,9 +291,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
     if (!dev) {
         return;
     }
-    if (dev->fd >= 0) {
-        ::close(dev->fd);
-    }
+    closeSocket(dev->fd);
     freeInfo(dev->info);
     delete dev;
 }

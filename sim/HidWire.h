@@ -7,8 +7,9 @@
 namespace RomCmd {
 namespace HidWire {
 
-// Messages between the HID shim and tarvo_romsim on a Unix stream socket: a 32-bit
-// little-endian body length, then the body, whose first byte is the message type.
+// Messages between the HID shim and tarvo_romsim on a Unix stream socket, or on loopback TCP
+// where there are no Unix sockets (the Windows shim under wine): a 32-bit little-endian body
+// length, then the body, whose first byte is the message type.
 enum MessageType : uint8_t {
     MsgEnumerate = 'E',  // shim -> device: list the devices
     // u32 count, then per device u16 vid, u16 pid, u16 path length, path, u16 serial number
@@ -21,8 +22,13 @@ enum MessageType : uint8_t {
 
 constexpr size_t kMaxBody = 4096;
 
-// Connects to the socket at path; -1 on failure. Never waits longer than a second.
-int connectSocket(const char* path);
+// An address is a Unix socket's path, or "tcp:PORT" for 127.0.0.1:PORT.
+constexpr char kTcpPrefix[] = "tcp:";
+// True when the address is a TCP one with a port from 1 to 65535.
+bool tcpPort(const char* address, uint16_t* port);
+// Connects to the socket at the address; -1 on failure. Never waits longer than a second.
+int connectSocket(const char* address);
+void closeSocket(int fd);
 // Sends one message within a bounded time; false on failure.
 bool sendMessage(int fd, uint8_t type, const uint8_t* data, size_t length);
 // Waits up to timeoutMs (negative: not at all) for a message. 1: a message, 0: none arrived

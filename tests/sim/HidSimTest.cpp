@@ -1,5 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <hidapi.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -64,6 +68,45 @@ TEST(HidShim, WithoutADeviceEverythingFailsAtOnce) {
     EXPECT_EQ(io->status, 5);
     EXPECT_EQ(roundTrip(*io, command(1, 0, {0})).write, 5);
     EXPECT_LT(timer.elapsed(), 2000);
+}
+
+// A loopback port that was free a moment ago.
+int freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok ? ntohs(addr.sin_port) : 0;
+}
+
+// The carrier of the Windows shim under wine: the same exchange over loopback TCP, and a
+// device that is gone fails the next enumeration at once.
+TEST(HidShim, ServesOverLoopbackTcp) {
+    const QString address = "tcp:" + QString::number(freeTcpPort());
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--hid-socket", address}));
+    ::setenv("TARVO_HIDSIM_SOCKET", address.toLatin1().constData(), 1);
+    EXPECT_EQ(HidIO::devicePaths(0x5E3A, 1), QStringList{"tarvosim:0"});
+    {
+        auto io = openHid("tarvosim:0");
+        ASSERT_EQ(io->status, 0);
+        const Exchange e = roundTrip(*io, command(1, 0, {5}));
+        EXPECT_EQ(e.read, 0);
+        EXPECT_EQ(hexOf(e.response), "0100000000000000fe070000");
+    }
+    QString log;
+    EXPECT_TRUE(sim.stopCleanly(&log)) << log.toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(hid_enumerate(0, 0), nullptr);
+    EXPECT_EQ(hid_open_path("tarvosim:0"), nullptr);
+    EXPECT_LT(timer.elapsed(), 1000);
 }
 
 TEST(HidShim, EnumeratesTheConfiguredDevices) {
