@@ -34,6 +34,11 @@ void addOptions(QCommandLineParser& parser) {
                       "use image editor mode, if you use this option, all the parameter except "
                       "'r' will be ignored. You need use 'create-image <json_file_path>' command "
                       "to create new image. Please refer the typical image edit sequences."});
+    parser.addOption({"record",
+                      "append one JSON line describing this run (device, commands, results, "
+                      "files with their SHA-256) to <file>, created with mode 0640; several "
+                      "runs may share one file.",
+                      "file"});
 }
 
 bool setupOptions(QCoreApplication& app, QCommandLineParser& parser) {

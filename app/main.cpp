@@ -4,6 +4,7 @@
 
 #include "app/LogHandler.h"
 #include "app/Options.h"
+#include "console/ExitStatus.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/Interruption.h"
 #include "romcmd/RteRecords.h"
@@ -36,7 +37,22 @@ int main(int argc, char* argv[]) {
                             ? "Run interrupted by SIGINT!"
                             : "Run interrupted by SIGTERM!");
     }
+    int exitStatus =
+        RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
+    const QString recordPath = parser.value(QStringLiteral("record"));
+    if (parser.isSet(QStringLiteral("record"))) {
+        QString error;
+        const QByteArray line =
+            console.recordLine(exitStatus, RomCmd::LogHandler::instance().openFilePath());
+        if (!RomCmd::RunRecord::append(recordPath, line, &error)) {
+            qCritical() << "The run record could not be written! File: " << recordPath
+                        << " error: " << error;
+            if (exitStatus == RomCmd::ExitSuccess) {
+                exitStatus = RomCmd::ExitRecordFailed;
+            }
+        }
+    }
     qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
             << QCoreApplication::applicationVersion() << "\r\n";
-    return RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
+    return exitStatus;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "console/DeviceEnvironment.h"
+#include "console/RunRecord.h"
 #include "romcmd/RomCmd.h"
 #include "transport/SerialPortInfo.h"
 #include "transport/UsbInfo.h"
@@ -38,6 +39,7 @@ public:
 
     // Dispatch.
     bool dispatchCommand(const QString& command);
+    bool dispatchTokens(const QString& command);
     static QStringList splitTokens(const QString& command);
 
     // Image editor mode.
@@ -64,6 +66,11 @@ public:
     bool loadFirmwareOnce();
     bool isDevicePresent(bool waitingForDisconnection);
 
+    // The --record line of this run, built from what the run saw.
+    QByteArray recordLine(int exitStatus, const QString& logFile) const;
+    QJsonValue deviceRecord() const;
+    QJsonObject firmwareRecord() const;
+
     static QString statusText(int status);
     static QString formatSize(uint64_t bytes);
     // Decimal first; only if that fails, hexadecimal.
@@ -84,6 +91,7 @@ public:
     int32_t firmwareLoaded = 0;
     // Set when the firmware step gave up and the commands ran against the ROM instead.
     bool firmwareIgnored = false;
+    RunRecord runRecord;
 
 private slots:
     void slotRTEQueried(int rteId, QVariant variant);
@@ -95,6 +103,9 @@ private slots:
     void slotImageLoadProgress(int total, int progress);
 
 private:
+    // Passes an engine result through, noting it and the ROM status for the run record.
+    int noted(int status);
+
     std::shared_ptr<DeviceEnvironment> environment;
 };
 
