@@ -35,8 +35,8 @@ bool RunRecord::append(const QString& path, const QByteArray& line, QString* err
     OVERLAPPED whole{};
     bool locked = false;
     for (int waited = 0; !locked; waited += kLockPollMs) {
-        locked = ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
-                              MAXDWORD, &whole) != 0;
+        locked = ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                              MAXDWORD, MAXDWORD, &whole) != 0;
         if (!locked) {
             if (::GetLastError() != ERROR_LOCK_VIOLATION || waited >= kLockWaitMs) {
                 *error = waited >= kLockWaitMs

@@ -136,11 +136,12 @@ void Station::poll() {
         listing->setProcessChannelMode(QProcess::SeparateChannels);
         connect(listing.get(), QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
                 &Station::listed);
-        connect(listing.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) {
-                listed(-1, QProcess::CrashExit);
-            }
-        });
+        connect(listing.get(), &QProcess::errorOccurred, this,
+                [this](QProcess::ProcessError error) {
+                    if (error == QProcess::FailedToStart) {
+                        listed(-1, QProcess::CrashExit);
+                    }
+                });
         listing->start(toolPath, {QStringLiteral("--list")});
         listingBound.start(kListingBoundMs);
         return;
@@ -267,13 +268,15 @@ void Station::launch(Slot& slot) {
     QProcess* process = slot.process.get();
     process->setProcessChannelMode(QProcess::MergedChannels);
     Slot* target = &slot;
-    connect(process, &QProcess::readyReadStandardOutput, this, [this, target] { readOutput(*target); });
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            [this, target](int code, QProcess::ExitStatus status) { runEnded(*target, code, status); });
+    connect(process, &QProcess::readyReadStandardOutput, this,
+            [this, target] { readOutput(*target); });
+    connect(
+        process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [this, target](int code, QProcess::ExitStatus status) { runEnded(*target, code, status); });
     connect(process, &QProcess::errorOccurred, this, [this, target](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
-            target->message = QStringLiteral("the tool could not be started: ") +
-                              target->process->errorString();
+            target->message =
+                QStringLiteral("the tool could not be started: ") + target->process->errorString();
             runEnded(*target, -1, QProcess::CrashExit);
         }
     });
@@ -340,9 +343,9 @@ void Station::runEnded(Slot& slot, int exitCode, QProcess::ExitStatus status) {
         slot.message = QStringLiteral("the tool ended abnormally");
     }
     if (!slot.command.isEmpty()) {
-        event(slot, QStringLiteral("command %1: %2")
-                        .arg(passed ? QStringLiteral("done") : QStringLiteral("failed"),
-                             slot.command));
+        event(slot,
+              QStringLiteral("command %1: %2")
+                  .arg(passed ? QStringLiteral("done") : QStringLiteral("failed"), slot.command));
     }
     passed ? ++slot.passed : ++slot.failed;
     slot.state = options.watch ? State::Leaving : State::Done;
@@ -447,8 +450,8 @@ void Station::event(const Slot& slot, const QString& text) {
     if (terminal) {
         return;
     }
-    std::fprintf(out, "slot %s %s: %s\n", qPrintable(slotName(slot)), qPrintable(slot.device.text()),
-                 qPrintable(text));
+    std::fprintf(out, "slot %s %s: %s\n", qPrintable(slotName(slot)),
+                 qPrintable(slot.device.text()), qPrintable(text));
     std::fflush(out);
 }
 
@@ -470,10 +473,11 @@ QString Station::resultText(const Slot& slot) const {
         case State::Leaving:
             break;
     }
-    const QString result = slot.exitStatus == kExitPassed ? QStringLiteral("passed")
-                                                          : QStringLiteral("FAILED");
-    return slot.state == State::Leaving ? result + QStringLiteral(", waiting for the board to leave")
-                                        : result;
+    const QString result =
+        slot.exitStatus == kExitPassed ? QStringLiteral("passed") : QStringLiteral("FAILED");
+    return slot.state == State::Leaving
+               ? result + QStringLiteral(", waiting for the board to leave")
+               : result;
 }
 
 QStringList Station::tableLines() const {
@@ -545,7 +549,8 @@ void Station::printSummary() {
         failed += slot->failed;
         QString result;
         QString last;
-        if (slot->state == State::NotRun || (slot->exitStatus < 0 && slot->passed + slot->failed == 0)) {
+        if (slot->state == State::NotRun ||
+            (slot->exitStatus < 0 && slot->passed + slot->failed == 0)) {
             result = QStringLiteral("not run");
             ++notRun;
         } else {
@@ -559,8 +564,9 @@ void Station::printSummary() {
                      .arg(result, -7)
                      .arg(last, 4)
                      .arg(slot->durationMs > 0 ? seconds(slot->durationMs) : QString(), 8)
-                     .arg(options.watch ? QStringLiteral("%1/%2").arg(slot->passed).arg(slot->failed)
-                                        : slot->message);
+                     .arg(options.watch
+                              ? QStringLiteral("%1/%2").arg(slot->passed).arg(slot->failed)
+                              : slot->message);
     }
     lines << QStringLiteral("Total: %1 boards, %2 passed, %3 failed%4, %5")
                  .arg(passed + failed)

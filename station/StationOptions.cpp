@@ -8,8 +8,7 @@ constexpr int kMaxJobs = 256;
 
 }  // namespace
 
-bool StationOptions::parse(const QStringList& arguments, StationOptions* options,
-                           QString* error) {
+bool StationOptions::parse(const QStringList& arguments, StationOptions* options, QString* error) {
     *options = StationOptions();
     int i = 1;
     const auto value = [&](const QString& name, QString* out) {
@@ -88,7 +87,8 @@ bool StationOptions::parse(const QStringList& arguments, StationOptions* options
     // Each slot's device and record are the runner's to give.
     for (const QString& option : options->toolOptions) {
         if (option == QLatin1String("-p") || option == QLatin1String("-u") ||
-            option.startsWith(QLatin1String("--port")) || option.startsWith(QLatin1String("--usb")) ||
+            option.startsWith(QLatin1String("--port")) ||
+            option.startsWith(QLatin1String("--usb")) ||
             option.startsWith(QLatin1String("--record"))) {
             *error = QStringLiteral("\"%1\" is the runner's to give: name devices before \"--\"")
                          .arg(option);

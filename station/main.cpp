@@ -20,8 +20,7 @@ extern "C" void onSignal(int signalNumber) {
 }
 
 const char kUsage[] =
-    "Usage: tarvo_station [--jobs N] [--record FILE] [--watch] [--tool PATH]\n"
-    "                     DEVICE... | --all-usb  -- TOOL-OPTIONS\n"
+    "Usage: tarvo_station [options] DEVICE... -- TOOL-OPTIONS\n"
     "Runs tarvo_manufacturing_tool once per board, many boards at once.\n"
     "\n"
     "DEVICE is a board's device as the tool takes it, one slot each:\n"
@@ -70,7 +69,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (options.devices.isEmpty() && !options.allUsb) {
-        std::fprintf(stderr, "tarvo_station: no device: name one with -p or -u, or use --all-usb\n");
+        std::fprintf(stderr,
+                     "tarvo_station: no device: name one with -p or -u, or use --all-usb\n");
         return 2;
     }
 

@@ -154,8 +154,9 @@ TEST_P(RunRecordOutcome, OneLineWithEveryField) {
     EXPECT_EQ(record.value("firmware").toObject(),
               (QJsonObject{{"step", "not asked"}, {"attempts", 0}, {"file", QJsonValue()}}));
     // The default device: ROM R1.2.0, SoC A1.0.0, life cycle 03.
-    EXPECT_EQ(record.value("rom").toObject(),
-              (QJsonObject{{"version", "R1.2.0"}, {"soc_revision", "A1.0.0"}, {"life_cycle", "03"}}));
+    EXPECT_EQ(
+        record.value("rom").toObject(),
+        (QJsonObject{{"version", "R1.2.0"}, {"soc_revision", "A1.0.0"}, {"life_cycle", "03"}}));
 
     const QJsonObject device = record.value("device").toObject();
     if (c.hid) {
@@ -165,9 +166,8 @@ TEST_P(RunRecordOutcome, OneLineWithEveryField) {
         EXPECT_TRUE(device.value("vid").isNull());
         EXPECT_TRUE(device.value("pid").isNull());
     } else {
-        EXPECT_EQ(device, (QJsonObject{{"carrier", "uart"},
-                                       {"port", sim.ptyPath()},
-                                       {"baud", 921600}}));
+        EXPECT_EQ(device,
+                  (QJsonObject{{"carrier", "uart"}, {"port", sim.ptyPath()}, {"baud", 921600}}));
     }
 
     const QJsonArray commands = record.value("commands").toArray();
@@ -188,18 +188,16 @@ TEST_P(RunRecordOutcome, OneLineWithEveryField) {
         EXPECT_EQ(command.value("bytes").toDouble(), moves ? 65536.0 : 0.0);
         if (texts.at(i).contains(dataPath)) {
             ASSERT_EQ(fileList.size(), 1);
-            EXPECT_EQ(fileList.at(0).toObject(),
-                      (QJsonObject{{"path", dataPath},
-                                   {"access", "read"},
-                                   {"size", 65536},
-                                   {"sha256", sha256Of(data)}}));
+            EXPECT_EQ(fileList.at(0).toObject(), (QJsonObject{{"path", dataPath},
+                                                              {"access", "read"},
+                                                              {"size", 65536},
+                                                              {"sha256", sha256Of(data)}}));
         } else if (texts.at(i).contains(copyPath) && expected.result == "ok") {
             ASSERT_EQ(fileList.size(), 1);
-            EXPECT_EQ(fileList.at(0).toObject(),
-                      (QJsonObject{{"path", copyPath},
-                                   {"access", "written"},
-                                   {"size", 65536},
-                                   {"sha256", sha256Of(data)}}));
+            EXPECT_EQ(fileList.at(0).toObject(), (QJsonObject{{"path", copyPath},
+                                                              {"access", "written"},
+                                                              {"size", 65536},
+                                                              {"sha256", sha256Of(data)}}));
         }
     }
     struct stat status {};
@@ -241,19 +239,19 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"query-rte", "ok", 0, 0}, {"read-memory 1 0", "failed", kNull, kNull}},
                    3},
         // Erase asks for the memory size first; the erase's own answer stands for the command.
-        RecordCase{"EraseUnconfigured",
-                   false,
-                   {{"query-rte", "ok", 0, 0}, {"erase-region 1 8000000 0x1000", "failed", 17,
-                                                1001009}},
-                   3}),
+        RecordCase{
+            "EraseUnconfigured",
+            false,
+            {{"query-rte", "ok", 0, 0}, {"erase-region 1 8000000 0x1000", "failed", 17, 1001009}},
+            3}),
     [](const ::testing::TestParamInfo<RecordCase>& info) { return std::string(info.param.name); });
 
 // A run stopped by a signal writes its record before it exits 130.
 TEST_F(RunRecordTest, InterruptedRunWritesItsRecord) {
     ASSERT_TRUE(sim.start({"--baud", "9600"}));
     const QString data = makeFile("data.bin", pattern(16384, 3));
-    const auto process = tool.start({"-p", sim.ptyPath(), "-r", "write-memory 0 20000000 " + data,
-                                     "--record", recordPath});
+    const auto process = tool.start(
+        {"-p", sim.ptyPath(), "-r", "write-memory 0 20000000 " + data, "--record", recordPath});
     QString output;
     ASSERT_TRUE(waitForOutput(*process, "Progress:", kBoundMs, &output)) << output.toStdString();
     ASSERT_EQ(::kill(pid_t(process->processId()), SIGINT), 0);
@@ -278,9 +276,9 @@ TEST_F(RunRecordTest, UnwritableRecordIsExitFive) {
          {std::pair<QString, int>{"query-rte", 5}, std::pair<QString, int>{"read-memory 1 0", 3}}) {
         const ToolResult result = run({"-p", sim.ptyPath(), "-r", command});
         EXPECT_EQ(result.exitCode, status) << result.output.toStdString();
-        EXPECT_TRUE(result.output.contains(
-            "[Critical] The run record could not be written! File:  \"" + recordPath +
-            "\"  error:  \"No such file or directory\"\n"))
+        EXPECT_TRUE(
+            result.output.contains("[Critical] The run record could not be written! File:  \"" +
+                                   recordPath + "\"  error:  \"No such file or directory\"\n"))
             << result.output.toStdString();
         EXPECT_EQ(result.output.count("[Critical]"), status == 5 ? 1 : 3)
             << result.output.toStdString();
