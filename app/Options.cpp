@@ -34,6 +34,10 @@ void addOptions(QCommandLineParser& parser) {
                       "use image editor mode, if you use this option, all the parameter except "
                       "'r' will be ignored. You need use 'create-image <json_file_path>' command "
                       "to create new image. Please refer the typical image edit sequences."});
+    parser.addOption({{"l", "list"},
+                      "list the serial ports and the USB-HID devices (vendor 0x5E3A, or the IDs of "
+                      "'-u') with their VID:PID, serial number and USB port location, then exit. "
+                      "'-u port:<location>' or '-u serial:<serial number>' selects one of them."});
     parser.addOption({"record",
                       "append one JSON line describing this run (device, commands, results, "
                       "files with their SHA-256) to <file>, created with mode 0640; several "

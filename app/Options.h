@@ -6,7 +6,7 @@
 
 namespace RomCmd {
 
-// Version, help and the tool's seven options, in the order the help text lists them.
+// Version, help and the tool's options, in the order the help text lists them.
 void addOptions(QCommandLineParser& parser);
 // Loads the help description, adds the options and processes the application's arguments;
 // the parser itself exits on help, version and bad arguments.

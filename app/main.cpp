@@ -39,8 +39,12 @@ int main(int argc, char* argv[]) {
     }
     int exitStatus =
         RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
-    const QString recordPath = parser.value(QStringLiteral("record"));
+    // The listing is a table for scripts, not a run: nothing follows it, it has no record.
+    if (console.listDevices) {
+        return exitStatus;
+    }
     if (parser.isSet(QStringLiteral("record"))) {
+        const QString recordPath = parser.value(QStringLiteral("record"));
         QString error;
         const QByteArray line =
             console.recordLine(exitStatus, RomCmd::LogHandler::instance().openFilePath());

@@ -6,20 +6,28 @@
 #include <QThread>
 
 #include "romcmd/Interruption.h"
-#include "romcmd/RomCmd.h"
+#include "transport/HidIO.h"
+#include "transport/UsbLocation.h"
 
 namespace RomCmd {
 
 QList<SerialPortEntry> DeviceEnvironment::serialPorts() const {
     QList<SerialPortEntry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        ports.append({info.portName(), info.systemLocation()});
+        SerialPortEntry entry{info.portName(), info.systemLocation()};
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+            entry.vid = info.vendorIdentifier();
+            entry.pid = info.productIdentifier();
+        }
+        entry.serialNumber = info.serialNumber();
+        entry.location = UsbLocation::ofSerialPort(info.systemLocation());
+        ports.append(entry);
     }
     return ports;
 }
 
-QStringList DeviceEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
-    return RomCmd::usbDevicePaths(vid, pid);
+QList<UsbInfo> DeviceEnvironment::usbDevices(uint16_t vid, uint16_t pid) const {
+    return HidIO::devices(vid, pid);
 }
 
 void DeviceEnvironment::sleepMs(unsigned long milliseconds) const {

@@ -5,11 +5,18 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "transport/UsbInfo.h"
+
 namespace RomCmd {
 
 struct SerialPortEntry {
     QString portName;        // as the system lists it, e.g. ttyUSB0
     QString systemLocation;  // e.g. /dev/ttyUSB0
+    // Of the USB adapter behind the port, where the system says: -1 and empty when unknown.
+    int vid = -1;
+    int pid = -1;
+    QString serialNumber{};
+    QString location{};
 };
 
 // What the controller asks of the host about attached devices, and how it waits.
@@ -18,7 +25,8 @@ class DeviceEnvironment {
 public:
     virtual ~DeviceEnvironment() = default;
     virtual QList<SerialPortEntry> serialPorts() const;
-    virtual QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const;
+    // Attached HID devices with this vendor and product ID (0 matches any), in listing order.
+    virtual QList<UsbInfo> usbDevices(uint16_t vid, uint16_t pid) const;
     virtual void sleepMs(unsigned long milliseconds) const;
     // True when `path` exists and is a character device (symbolic links followed); on
     // Windows, when the device it names exists.

@@ -156,7 +156,17 @@ bool RomConsoleMode::loadFirmwareOnce() {
 
 bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
     if (deviceType == kUsbDevice) {
-        return environment->usbDevicePaths(0, 0).contains(usbInfo.devicePath);
+        const QList<UsbInfo> attached = environment->usbDevices(0, 0);
+        const UsbInfo* device = findSelectedUsbDevice(attached);
+        if (device == nullptr) {
+            return false;
+        }
+        // Found under another path, it has already left and come back.
+        if (waitingForDisconnection) {
+            return device->devicePath == usbInfo.devicePath;
+        }
+        followSelectedUsbDevice(*device);
+        return true;
     }
     if (deviceType == kSerialDevice) {
         // A serial port stays listed while the device behind it restarts, so only time tells.
@@ -175,6 +185,58 @@ bool RomConsoleMode::isDevicePresent(bool waitingForDisconnection) {
                environment->isCharacterDevice(DeviceEnvironment::portPath(serialParam.portName));
     }
     return false;
+}
+
+bool RomConsoleMode::confirmSelectedUsbDevice() {
+    const QList<UsbInfo> attached = environment->usbDevices(0, 0);
+    const UsbInfo* device = findSelectedUsbDevice(attached);
+    if (device != nullptr) {
+        followSelectedUsbDevice(*device);
+        return true;
+    }
+    for (const UsbInfo& other : attached) {
+        if (other.devicePath == usbInfo.devicePath) {
+            qCritical().noquote()
+                << QString("The device at %1 is not the selected device!").arg(usbInfo.devicePath);
+            selectedDeviceLost = true;
+            return false;
+        }
+    }
+    // Nothing at its path: the open says so.
+    return true;
+}
+
+void RomConsoleMode::followSelectedUsbDevice(const UsbInfo& device) {
+    if (device.devicePath != usbInfo.devicePath) {
+        qInfo() << "The selected device has a new path: " << device.devicePath;
+        usbInfo.devicePath = device.devicePath;
+    }
+}
+
+bool RomConsoleMode::isSelectedUsbDevice(const UsbInfo& device) const {
+    switch (usbIdentity) {
+        case UsbIdentity::SerialNumber:
+            return device.serialNumber == usbInfo.serialNumber;
+        case UsbIdentity::Location:
+            return device.location == usbInfo.location;
+        case UsbIdentity::Path:
+            break;
+    }
+    return device.devicePath == usbInfo.devicePath;
+}
+
+const UsbInfo* RomConsoleMode::findSelectedUsbDevice(const QList<UsbInfo>& attached) const {
+    const UsbInfo* found = nullptr;
+    for (const UsbInfo& device : attached) {
+        if (isSelectedUsbDevice(device)) {
+            // Two with one identity: neither is known to be the selected one.
+            if (found != nullptr) {
+                return nullptr;
+            }
+            found = &device;
+        }
+    }
+    return found;
 }
 
 }  // namespace RomCmd

@@ -60,6 +60,7 @@ RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
         }
     }
     commandList = parser.values(QStringLiteral("r"));
+    listDevices = parser.isSet(QStringLiteral("l"));
 }
 
 RomConsoleMode::~RomConsoleMode() {
@@ -89,6 +90,9 @@ int RomConsoleMode::run() {
         return ExitSuccess;
     }
 
+    if (listDevices) {
+        return printDeviceListing();
+    }
     if (deviceType == 0) {
         qCritical() << "Please select device type! 'p' is serial port, 'u' is usb device.";
         return ExitNoDevice;
@@ -102,7 +106,10 @@ int RomConsoleMode::run() {
         return ExitNoDevice;
     }
     if (!runRomApiCommands()) {
-        return Interruption::requested() ? Interruption::exitStatus() : ExitCommandFailed;
+        if (Interruption::requested()) {
+            return Interruption::exitStatus();
+        }
+        return selectedDeviceLost ? ExitNoDevice : ExitCommandFailed;
     }
     // Without a command to fail, a device that never opened would otherwise pass as a success.
     const DeviceIO* io = romCmd->transport();
@@ -120,6 +127,11 @@ bool RomConsoleMode::runRomApiCommands() {
 
     // A second call keeps the engine it has: the device is already open through it.
     const bool created = romCmd == nullptr;
+    // The device left and came back: its path may now belong to another board.
+    if (created && deviceType == kUsbDevice && firmwareAttempts > 0 &&
+        !confirmSelectedUsbDevice()) {
+        return false;
+    }
     if (created) {
         if (deviceType == kUsbDevice) {
             romCmd = new RomCmd(QVariant::fromValue(usbInfo), kUsbDevice);
@@ -185,9 +197,12 @@ QJsonValue RomConsoleMode::deviceRecord() const {
                            {"port", textOrNull(serialParam.portName)},
                            {"baud", serialParam.baudRate}};
     }
-    return QJsonObject{{"carrier", "hid"},          {"path", textOrNull(usbInfo.devicePath)},
-                       {"vid", usbId(usbInfo.vid)}, {"pid", usbId(usbInfo.pid)},
-                       {"serial", QJsonValue()},    {"location", QJsonValue()}};
+    return QJsonObject{{"carrier", "hid"},
+                       {"path", textOrNull(usbInfo.devicePath)},
+                       {"vid", usbId(usbInfo.vid)},
+                       {"pid", usbId(usbInfo.pid)},
+                       {"serial", textOrNull(usbInfo.serialNumber)},
+                       {"location", textOrNull(usbInfo.location)}};
 }
 
 QJsonObject RomConsoleMode::firmwareRecord() const {

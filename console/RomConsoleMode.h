@@ -36,6 +36,9 @@ public:
     bool selectSerialDevice(const QStringList& fields);
     bool selectUsbDevice(const QStringList& fields);
     bool autoDetectUsbDevice(uint32_t vid, uint32_t pid);
+    // -l: the candidate devices as an aligned table, header first; nothing is opened.
+    QStringList deviceListing(uint16_t vid, uint16_t pid) const;
+    int printDeviceListing();
 
     // Dispatch.
     bool dispatchCommand(const QString& command);
@@ -65,6 +68,9 @@ public:
     void runFirmwareStep();
     bool loadFirmwareOnce();
     bool isDevicePresent(bool waitingForDisconnection);
+    // Before the engine opens the USB device again: follows it to a new path, or refuses
+    // (false, with its critical line) when another device sits at its path.
+    bool confirmSelectedUsbDevice();
 
     // The --record line of this run, built from what the run saw.
     QByteArray recordLine(int exitStatus, const QString& logFile) const;
@@ -92,6 +98,13 @@ public:
     // Set when the firmware step gave up and the commands ran against the ROM instead.
     bool firmwareIgnored = false;
     RunRecord runRecord;
+    bool listDevices = false;
+    // Set when another device took the selected one's path.
+    bool selectedDeviceLost = false;
+
+    // What tells the selected USB device apart from the others, chosen at selection.
+    enum class UsbIdentity { Path, Location, SerialNumber };
+    UsbIdentity usbIdentity = UsbIdentity::Path;
 
 private slots:
     void slotRTEQueried(int rteId, QVariant variant);
@@ -103,6 +116,12 @@ private slots:
     void slotImageLoadProgress(int total, int progress);
 
 private:
+    bool selectUsbDeviceBy(const QString& text);
+    void takeUsbDevice(const UsbInfo& device, const QList<UsbInfo>& attached);
+    bool isSelectedUsbDevice(const UsbInfo& device) const;
+    void followSelectedUsbDevice(const UsbInfo& device);
+    // The one attached device with the selected identity, or none.
+    const UsbInfo* findSelectedUsbDevice(const QList<UsbInfo>& attached) const;
     // Passes an engine result through, noting it and the ROM status for the run record.
     int noted(int status);
 

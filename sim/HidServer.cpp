@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -134,10 +136,12 @@ public:
             closeFd(handedOver);
         }
         closeFd(current);
+        onBus(false);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (!stop && (ms < 0 || std::chrono::steady_clock::now() < until)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        onBus(true);
         std::lock_guard<std::mutex> lock(mutex);
         present = true;
     }
@@ -157,6 +161,8 @@ public:
     size_t maxPayload() const override {
         return std::min<size_t>(Framing::kHidMaxPayload, reportLength - 4);
     }
+
+    std::function<void(bool present)> onBus = [](bool) {};
 
 private:
     static void closeFd(int& fd) {
@@ -196,6 +202,9 @@ struct HidServer::Slot {
     Slot(const DeviceConfig& config, uint32_t reportLength) : device(config), link(reportLength) {}
     SimDevice device;
     HidLink link;
+    std::string serialNumber;
+    std::string location;
+    int number = -1;  // of its path; -1 while off the bus with renumbering
     std::unique_ptr<DeviceRunner> runner;
     std::thread thread;
 };
@@ -230,8 +239,19 @@ bool HidServer::start(const std::string& socketPath, std::string* error) {
         return false;
     }
     path = socketPath;
+    if (!sysfs.create(options.sysfsRoot, error)) {
+        return false;
+    }
     for (int i = 0; i < options.devices; ++i) {
         auto slot = std::make_unique<Slot>(config, options.reportLength);
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "TVSIM%04d", i + 1);
+        slot->serialNumber = options.noSerial ? "" : serial;
+        slot->location = "1-1." + std::to_string(i + 1);
+        slot->number = i;
+        sysfs.attach(i, slot->location, options.vendorId, options.productId, devicePath(i));
+        const size_t index = size_t(i);
+        slot->link.onBus = [this, index](bool present) { moveOnBus(index, present); };
         slot->runner.reset(
             new DeviceRunner(slot->device, slot->link, faults, runnerOptions, stopFlag));
         DeviceRunner* runner = slot->runner.get();
@@ -259,6 +279,41 @@ void HidServer::stop() {
     }
 }
 
+std::vector<std::pair<int, size_t>> HidServer::presentByNumber() {
+    std::vector<std::pair<int, size_t>> present;
+    std::lock_guard<std::mutex> lock(busMutex);
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i]->number >= 0 && slots[i]->link.isPresent()) {
+            present.emplace_back(slots[i]->number, i);
+        }
+    }
+    std::sort(present.begin(), present.end());
+    return present;
+}
+
+void HidServer::moveOnBus(size_t index, bool present) {
+    std::lock_guard<std::mutex> lock(busMutex);
+    Slot& slot = *slots[index];
+    if (!present) {
+        sysfs.detach(devicePath(slot.number));
+        if (options.renumber) {
+            slot.number = -1;
+        }
+        return;
+    }
+    if (slot.number < 0) {
+        int number = 0;
+        while (std::any_of(slots.begin(), slots.end(), [number](const std::unique_ptr<Slot>& s) {
+            return s->number == number;
+        })) {
+            ++number;
+        }
+        slot.number = number;
+    }
+    sysfs.attach(int(index), slot.location, options.vendorId, options.productId,
+                 devicePath(slot.number));
+}
+
 void HidServer::acceptLoop() {
     while (!stopFlag) {
         pollfd p{listenFd, POLLIN, 0};
@@ -282,16 +337,16 @@ void HidServer::serveClient(int fd) {
     if (type == MsgEnumerate) {
         std::vector<uint8_t> list(4, 0);
         uint32_t count = 0;
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (!slots[i]->link.isPresent()) {
-                continue;
-            }
+        for (const auto& entry : presentByNumber()) {
             ++count;
-            const std::string p = devicePath(int(i));
+            const std::string p = devicePath(entry.first);
+            const std::string& serial = slots[entry.second]->serialNumber;
             list.insert(list.end(), {uint8_t(options.vendorId), uint8_t(options.vendorId >> 8),
                                      uint8_t(options.productId), uint8_t(options.productId >> 8),
                                      uint8_t(p.size()), uint8_t(p.size() >> 8)});
             list.insert(list.end(), p.begin(), p.end());
+            list.insert(list.end(), {uint8_t(serial.size()), uint8_t(serial.size() >> 8)});
+            list.insert(list.end(), serial.begin(), serial.end());
         }
         list[0] = uint8_t(count);
         sendMessage(fd, MsgDeviceList, list.data(), list.size());
@@ -300,8 +355,9 @@ void HidServer::serveClient(int fd) {
     }
     if (type == MsgOpen) {
         const std::string wanted(data.begin(), data.end());
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (devicePath(int(i)) != wanted) {
+        for (const auto& entry : presentByNumber()) {
+            const size_t i = entry.second;
+            if (devicePath(entry.first) != wanted) {
                 continue;
             }
             const uint32_t len = options.reportLength;

@@ -59,7 +59,8 @@ void freeInfo(hid_device_info* d) {
     }
 }
 
-hid_device_info* makeInfo(const std::string& path, unsigned short vid, unsigned short pid) {
+hid_device_info* makeInfo(const std::string& path, unsigned short vid, unsigned short pid,
+                          const std::wstring& serial) {
     hid_device_info* d = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
     if (!d) {
         return nullptr;
@@ -70,7 +71,7 @@ hid_device_info* makeInfo(const std::string& path, unsigned short vid, unsigned 
     }
     d->vendor_id = vid;
     d->product_id = pid;
-    d->serial_number = duplicate(L"TARVOSIM");
+    d->serial_number = duplicate(serial.c_str());
     d->release_number = kReleaseNumber;
     d->manufacturer_string = duplicate(L"Tarvo");
     d->product_string = duplicate(L"Tarvo virtual boot ROM");
@@ -89,6 +90,8 @@ int copyString(const wchar_t* text, wchar_t* out, size_t maxlen) {
     out[maxlen - 1] = L'\0';
     return 0;
 }
+
+std::wstring serialOf(const std::string& path);
 
 }  // namespace
 
@@ -134,10 +137,20 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
         }
         const std::string path(list.begin() + long(at), list.begin() + long(at + len));
         at += len;
+        if (at + 2 > list.size()) {
+            break;
+        }
+        const size_t serialLength = size_t(list[at] | list[at + 1] << 8);
+        at += 2;
+        if (at + serialLength > list.size()) {
+            break;
+        }
+        const std::wstring serial(list.begin() + long(at), list.begin() + long(at + serialLength));
+        at += serialLength;
         if ((vendor_id && vid != vendor_id) || (product_id && pid != product_id)) {
             continue;
         }
-        *tail = makeInfo(path, vid, pid);
+        *tail = makeInfo(path, vid, pid, serial);
         if (*tail) {
             tail = &(*tail)->next;
         }
@@ -297,7 +310,7 @@ int HID_API_EXPORT_CALL hid_get_product_string(hid_device* dev, wchar_t* string,
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device* dev, wchar_t* string,
                                                      size_t maxlen) {
-    return dev ? copyString(L"TARVOSIM", string, maxlen) : -1;
+    return dev ? copyString(serialOf(dev->path).c_str(), string, maxlen) : -1;
 }
 
 struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_get_device_info(hid_device* dev) {
@@ -305,7 +318,7 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_get_device_info(hid_devi
         return nullptr;
     }
     if (!dev->info) {
-        dev->info = makeInfo(dev->path, 0, 0);
+        dev->info = makeInfo(dev->path, 0, 0, serialOf(dev->path));
     }
     return dev->info;
 }
@@ -335,3 +348,20 @@ HID_API_EXPORT const char* HID_API_CALL hid_version_str(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// What the enumeration says of the device at this path now.
+std::wstring serialOf(const std::string& path) {
+    std::wstring serial;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (const hid_device_info* d = list; d; d = d->next) {
+        if (d->path && path == d->path && d->serial_number) {
+            serial = d->serial_number;
+        }
+    }
+    hid_free_enumeration(list);
+    return serial;
+}
+
+}  // namespace

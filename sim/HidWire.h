@@ -10,11 +10,13 @@ namespace HidWire {
 // Messages between the HID shim and tarvo_romsim on a Unix stream socket: a 32-bit
 // little-endian body length, then the body, whose first byte is the message type.
 enum MessageType : uint8_t {
-    MsgEnumerate = 'E',   // shim -> device: list the devices
-    MsgDeviceList = 'L',  // u32 count, then per device u16 vid, u16 pid, u16 path length, path
-    MsgOpen = 'O',        // shim -> device: path; the connection then carries that device
-    MsgOpened = 'K',      // u8 1 on success, u32 report length
-    MsgReport = 'R',      // one HID report, either direction, report ID first
+    MsgEnumerate = 'E',  // shim -> device: list the devices
+    // u32 count, then per device u16 vid, u16 pid, u16 path length, path, u16 serial number
+    // length, serial number (ASCII)
+    MsgDeviceList = 'L',
+    MsgOpen = 'O',    // shim -> device: path; the connection then carries that device
+    MsgOpened = 'K',  // u8 1 on success, u32 report length
+    MsgReport = 'R',  // one HID report, either direction, report ID first
 };
 
 constexpr size_t kMaxBody = 4096;

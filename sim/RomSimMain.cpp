@@ -45,6 +45,10 @@ const char kUsage[] =
     "  --devices N            number of USB-HID devices, each with its own state (default 1)\n"
     "  --pid N                USB product ID of the HID devices (default 0x0001)\n"
     "  --report-length N      HID report length in bytes, report ID included (default 1024)\n"
+    "  --renumber             a HID device back on the bus takes the lowest free path number\n"
+    "  --no-serial            HID devices without USB serial numbers (default TVSIM0001, ...)\n"
+    "  --sysfs DIR            lay out the HID devices' sysfs entries under DIR, for the tool's\n"
+    "                         TARVO_SYSFS_ROOT (device N sits in USB port 1-1.N)\n"
     "  --memory-map FILE      memory map in JSON (see sim/README.md)\n"
     "  --read-packet-size N   payload bytes of one read data packet, 5 to 1024 (default 512)\n"
     "  --rom-version HEX      ROM version word (default 0x52010200, R1.2.0)\n"
@@ -156,6 +160,14 @@ int main(int argc, char** argv) {
                 return fail("--report-length needs a length from 8 to 1024");
             }
             hidOptions.reportLength = n;
+        } else if (arg == "--renumber") {
+            hidOptions.renumber = true;
+        } else if (arg == "--no-serial") {
+            hidOptions.noSerial = true;
+        } else if (arg == "--sysfs") {
+            if (!value(&hidOptions.sysfsRoot) || hidOptions.sysfsRoot.empty()) {
+                return fail("--sysfs needs a folder");
+            }
         } else if (arg == "--memory-map") {
             std::string error;
             if (!value(&text)) {
@@ -231,6 +243,9 @@ int main(int argc, char** argv) {
     }
     if (hidSocket.empty() && (hidOptions.devices != 1)) {
         return fail("--devices needs --hid-socket");
+    }
+    if (hidSocket.empty() && !hidOptions.sysfsRoot.empty()) {
+        return fail("--sysfs needs --hid-socket");
     }
 
     struct sigaction sa;

@@ -8,6 +8,7 @@
 
 #include "transport/Framing.h"
 #include "transport/ResultCode.h"
+#include "transport/UsbLocation.h"
 
 namespace RomCmd {
 
@@ -133,17 +134,32 @@ int HidIO::sendResponse(uint8_t code) {
 
 QStringList HidIO::devicePaths(uint16_t vid, uint16_t pid) {
     QStringList paths;
+    for (const UsbInfo& entry : devices(vid, pid))
+        paths << entry.devicePath;
+    return paths;
+}
+
+QList<UsbInfo> HidIO::devices(uint16_t vid, uint16_t pid) {
+    QList<UsbInfo> found;
     hid_device_info* list = hid_enumerate(vid, pid);
     for (const hid_device_info* entry = list; entry != nullptr; entry = entry->next) {
         if (vid != 0 && entry->vendor_id != vid)
             continue;
         if (pid != 0 && entry->product_id != pid)
             continue;
-        if (entry->path != nullptr)
-            paths << QString::fromUtf8(entry->path);
+        if (entry->path == nullptr)
+            continue;
+        UsbInfo info;
+        info.devicePath = QString::fromUtf8(entry->path);
+        info.vid = entry->vendor_id;
+        info.pid = entry->product_id;
+        if (entry->serial_number != nullptr)
+            info.serialNumber = QString::fromWCharArray(entry->serial_number);
+        info.location = UsbLocation::ofHidDevice(info.devicePath);
+        found << info;
     }
     hid_free_enumeration(list);
-    return paths;
+    return found;
 }
 
 }  // namespace RomCmd

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QStringList>
 #include <QVariant>
 
@@ -23,6 +24,8 @@ public:
 
     // Paths of the attached HID devices with this vendor and product ID (0 matches any).
     static QStringList devicePaths(uint16_t vid, uint16_t pid);
+    // The same devices with their IDs, serial numbers and USB port locations.
+    static QList<UsbInfo> devices(uint16_t vid, uint16_t pid);
 
 private:
     const UsbInfo info;

@@ -12,6 +12,9 @@ struct UsbInfo {
     int32_t vid = 0;
     int32_t reservedValue = 0;
     uint8_t reservedFlag = 0;
+    // What stays true of the device when its path changes; empty when unknown.
+    QString serialNumber;
+    QString location;  // the USB port it sits in, as UsbLocation names it
 };
 
 Q_DECLARE_METATYPE(UsbInfo)

@@ -24,7 +24,8 @@ bool SimProcess::start(const QStringList& arguments, bool withHid, int timeoutMs
     socket.clear();
     if (withHid) {
         socket = dir.filePath(QStringLiteral("hid.sock"));
-        args << QStringLiteral("--hid-socket") << socket;
+        args << QStringLiteral("--hid-socket") << socket << QStringLiteral("--sysfs")
+             << sysfsRoot();
     }
     process.reset(new QProcess);
     process->setProgram(romsimPath());
@@ -91,11 +92,16 @@ QProcessEnvironment SimProcess::hidEnvironment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LD_PRELOAD"), shimPath());
     env.insert(QStringLiteral("TARVO_HIDSIM_SOCKET"), socket);
+    env.insert(QStringLiteral("TARVO_SYSFS_ROOT"), sysfsRoot());
     if (!env.contains(QStringLiteral("ASAN_OPTIONS"))) {
         // A preloaded shim comes before the sanitizer runtime in the link order.
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
     }
     return env;
+}
+
+QString SimProcess::sysfsRoot() const {
+    return dir.filePath(QStringLiteral("sys"));
 }
 
 QString SimProcess::romsimPath() {

@@ -26,8 +26,10 @@ public:
 
     QString ptyPath() const { return pty; }
     QString hidSocketPath() const { return socket; }
-    // Environment that makes a process see the device through the preloaded HID shim.
+    // Environment that makes a process see the device through the preloaded HID shim, with
+    // the USB port locations of the device's sysfs tree.
     QProcessEnvironment hidEnvironment() const;
+    QString sysfsRoot() const;
     static QString romsimPath();
     static QString shimPath();
 

@@ -73,17 +73,26 @@ QList<SerialPortEntry> FakeEnvironment::serialPorts() const {
     return ports;
 }
 
-QStringList FakeEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
+QList<UsbInfo> FakeEnvironment::usbDevices(uint16_t vid, uint16_t pid) const {
     usbQueries.append({vid, pid});
-    QStringList paths;
+    QList<UsbInfo> devices;
     for (auto it = usbPaths.constBegin(); it != usbPaths.constEnd(); ++it) {
-        const bool vidMatches = vid == 0 || it.key().first == vid;
-        const bool pidMatches = pid == 0 || it.key().second == pid;
-        if (vidMatches && pidMatches) {
-            paths += it.value();
+        for (const QString& path : it.value()) {
+            UsbInfo device;
+            device.devicePath = path;
+            device.vid = it.key().first;
+            device.pid = it.key().second;
+            devices.append(device);
         }
     }
-    return paths;
+    devices += usbEntries;
+    QList<UsbInfo> matching;
+    for (const UsbInfo& device : devices) {
+        if ((vid == 0 || device.vid == vid) && (pid == 0 || device.pid == pid)) {
+            matching.append(device);
+        }
+    }
+    return matching;
 }
 
 void ConsoleTest::SetUp() {

@@ -52,11 +52,12 @@ private:
 class FakeEnvironment : public DeviceEnvironment {
 public:
     QList<SerialPortEntry> serialPorts() const override;
-    QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const override;
+    QList<UsbInfo> usbDevices(uint16_t vid, uint16_t pid) const override;
     void sleepMs(unsigned long) const override {}
 
     QList<SerialPortEntry> ports;
     QMap<QPair<uint16_t, uint16_t>, QStringList> usbPaths;
+    QList<UsbInfo> usbEntries;  // listed after usbPaths, with their serial numbers and locations
     mutable int serialListings = 0;
     mutable QList<QPair<uint16_t, uint16_t>> usbQueries;
 };

@@ -203,8 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsbCase{"zz,2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
         UsbCase{",2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
         UsbCase{"5e3a,zz", kTwoDevices, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
-        UsbCase{"/dev/hidraw7", kTwoDevices, true, {}, "/dev/hidraw7", 0, 0, {}},
-        UsbCase{"0X0002", kTwoDevices, true, {}, "0X0002", 0, 0, {}},
+        UsbCase{"/dev/hidraw7", kTwoDevices, true, {}, "/dev/hidraw7", 0, 0, {{0, 0}}},
+        UsbCase{"0X0002", kTwoDevices, true, {}, "0X0002", 0, 0, {{0, 0}}},
         // A product ID that is not one must never widen the search to every device.
         UsbCase{"0xzz", kForeignDevice, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
         UsbCase{
@@ -219,6 +219,221 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 0,
                 {}}));
+
+UsbInfo board(const char* path, const char* serial, const char* location, int pid = 1) {
+    UsbInfo device;
+    device.devicePath = path;
+    device.serialNumber = serial;
+    device.location = location;
+    device.vid = 0x5E3A;
+    device.pid = pid;
+    return device;
+}
+
+const QList<UsbInfo> kBoards{board("/dev/hidraw3", "TV5-0001", "1-2.1"),
+                             board("/dev/hidraw4", "TV5-0002", "1-2.3")};
+// Cheap boards share one serial number; a Bluetooth device has no port location.
+const QList<UsbInfo> kTwins{board("/dev/hidraw3", "SAME", "1-2.1"),
+                            board("/dev/hidraw4", "SAME", "1-2.3"), board("/dev/hidraw5", "", "")};
+
+using Identity = RomConsoleMode::UsbIdentity;
+
+struct IdentityCase {
+    const char* value;
+    QList<UsbInfo> boards;
+    bool selected;
+    QStringList lines;
+    QString devicePath;
+    QString serialNumber;
+    QString location;
+    Identity identity;
+    UsbQueries queries;
+};
+
+void PrintTo(const IdentityCase& c, std::ostream* os) {
+    *os << "-u '" << c.value << "'";
+}
+
+class UsbIdentityTest : public ConsoleTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(UsbIdentityTest, SelectsByPortOrSerialNumberAndRecordsTheIdentity) {
+    const IdentityCase& c = GetParam();
+    environment->usbEntries = c.boards;
+    const bool selected = console->selectUsbDevice(QString(c.value).split(','));
+    EXPECT_EQ(selected, c.selected);
+    EXPECT_EQ(log->lines(), c.lines);
+    EXPECT_EQ(console->usbInfo.devicePath, c.devicePath);
+    EXPECT_EQ(console->usbInfo.serialNumber, c.serialNumber);
+    EXPECT_EQ(console->usbInfo.location, c.location);
+    EXPECT_EQ(int(console->usbIdentity), int(c.identity));
+    EXPECT_EQ(environment->usbQueries, c.queries);
+}
+
+const QString kDetect3 =
+    "[Info] Detect one usb device:  \"/dev/hidraw3\"  and connect it automatically!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, UsbIdentityTest,
+    ::testing::Values(
+        IdentityCase{"serial:TV5-0002",
+                     kBoards,
+                     true,
+                     {},
+                     "/dev/hidraw4",
+                     "TV5-0002",
+                     "1-2.3",
+                     Identity::SerialNumber,
+                     {{0x5E3A, 0}}},
+        IdentityCase{"port:1-2.1",
+                     kBoards,
+                     true,
+                     {},
+                     "/dev/hidraw3",
+                     "TV5-0001",
+                     "1-2.1",
+                     Identity::SerialNumber,
+                     {{0x5E3A, 0}}},
+        IdentityCase{
+            "port:1-2", kBoards, false, {kNone}, "", "", "", Identity::Path, {{0x5E3A, 0}}},
+        IdentityCase{"serial:", kTwins, false, {kNone}, "", "", "", Identity::Path, {{0x5E3A, 0}}},
+        IdentityCase{"serial:SAME",
+                     kTwins,
+                     false,
+                     {kMultiple, "[Info] /dev/hidraw3", "[Info] /dev/hidraw4"},
+                     "",
+                     "",
+                     "",
+                     Identity::Path,
+                     {{0x5E3A, 0}}},
+        // A comma belongs to the serial number, not to a vid,pid pair.
+        IdentityCase{"serial:A,B",
+                     {board("/dev/hidraw9", "A,B", "")},
+                     true,
+                     {},
+                     "/dev/hidraw9",
+                     "A,B",
+                     "",
+                     Identity::SerialNumber,
+                     {{0x5E3A, 0}}},
+        // Whitespace is listed as "_", and the listed form selects too.
+        IdentityCase{"serial:TV5_7",
+                     {board("/dev/hidraw9", "TV5 7", "")},
+                     true,
+                     {},
+                     "/dev/hidraw9",
+                     "TV5 7",
+                     "",
+                     Identity::SerialNumber,
+                     {{0x5E3A, 0}}},
+        IdentityCase{"port:1-2.3",
+                     kTwins,
+                     true,
+                     {},
+                     "/dev/hidraw4",
+                     "SAME",
+                     "1-2.3",
+                     Identity::Location,
+                     {{0x5E3A, 0}}},
+        IdentityCase{"/dev/hidraw4",
+                     kBoards,
+                     true,
+                     {},
+                     "/dev/hidraw4",
+                     "TV5-0002",
+                     "1-2.3",
+                     Identity::SerialNumber,
+                     {{0, 0}}},
+        IdentityCase{
+            "/dev/hidraw5", kTwins, true, {}, "/dev/hidraw5", "", "", Identity::Path, {{0, 0}}},
+        IdentityCase{
+            "/dev/hidraw9", kBoards, true, {}, "/dev/hidraw9", "", "", Identity::Path, {{0, 0}}},
+        IdentityCase{
+            "5e3a,1",
+            {board("/dev/hidraw3", "SAME", "1-2.1"), board("/dev/hidraw4", "SAME", "1-2.3", 2)},
+            true,
+            {},
+            "/dev/hidraw3",
+            "SAME",
+            "1-2.1",
+            Identity::SerialNumber,
+            {{0x5E3A, 1}}},
+        IdentityCase{"",
+                     {kBoards.first()},
+                     true,
+                     {kDetect3},
+                     "/dev/hidraw3",
+                     "TV5-0001",
+                     "1-2.1",
+                     Identity::SerialNumber,
+                     {{0x5E3A, 0}}}));
+
+struct ListingCase {
+    const char* value;  // of -u; null: no -u
+    QList<SerialPortEntry> ports;
+    QList<UsbInfo> boards;
+    int exitStatus;
+    QStringList lines;  // on standard output
+    UsbQueries queries;
+};
+
+void PrintTo(const ListingCase& c, std::ostream* os) {
+    *os << "-l -u '" << (c.value ? c.value : "(none)") << "'";
+}
+
+class ListingTest : public ConsoleTest, public ::testing::WithParamInterface<ListingCase> {};
+
+TEST_P(ListingTest, ListsEveryCandidateAlignedForAwk) {
+    const ListingCase& c = GetParam();
+    environment->ports = c.ports;
+    environment->usbEntries = c.boards;
+    if (c.value != nullptr) {
+        console->deviceType = 2;
+        console->deviceParam = c.value;
+    }
+    console->listDevices = true;
+    ::testing::internal::CaptureStdout();
+    const int status = console->run();
+    const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
+    EXPECT_EQ(status, c.exitStatus);
+    EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts), c.lines);
+    EXPECT_EQ(environment->usbQueries, c.queries);
+}
+
+SerialPortEntry adapter() {
+    SerialPortEntry port{"ttyUSB0", "/dev/ttyUSB0"};
+    port.vid = 0x0403;
+    port.pid = 0x6001;
+    port.serialNumber = "A50285BI";
+    port.location = "1-2.1";
+    return port;
+}
+
+const char* const kHeader = "KIND  DEVICE  VID:PID  SERIAL  LOCATION";
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, ListingTest,
+    ::testing::Values(
+        ListingCase{nullptr,
+                    {adapter(), {"ttyS0", "/dev/ttyS0"}},
+                    {board("/dev/hidraw3", "TV5-0001", "1-2.3"), board("/dev/hidraw12", "", "")},
+                    0,
+                    {"KIND  DEVICE         VID:PID    SERIAL    LOCATION",
+                     "uart  /dev/ttyUSB0   0403:6001  A50285BI  1-2.1",
+                     "uart  /dev/ttyS0     -          -         -",
+                     "hid   /dev/hidraw3   5e3a:0001  TV5-0001  1-2.3",
+                     "hid   /dev/hidraw12  5e3a:0001  -         -"},
+                    {{0x5E3A, 0}}},
+        ListingCase{"5e3a,2",
+                    {},
+                    {board("/dev/hidraw3", "TV5-0001", "1-2.3"),
+                     board("/dev/hidraw4", "TV5 0002", "1-2.4", 2)},
+                    0,
+                    {"KIND  DEVICE        VID:PID    SERIAL    LOCATION",
+                     "hid   /dev/hidraw4  5e3a:0002  TV5_0002  1-2.4"},
+                    {{0x5E3A, 2}}},
+        ListingCase{"0x2", {}, {board("/dev/hidraw3", "", "")}, 2, {kHeader}, {{0x5E3A, 2}}},
+        ListingCase{"serial:TV5-0001", {}, {}, 2, {kHeader}, {{0x5E3A, 0}}},
+        ListingCase{"5e3a,zz", {}, {board("/dev/hidraw3", "", "")}, 2, {}, {}}));
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cerrno>
@@ -550,6 +551,39 @@ TEST_F(EndToEnd, SerialPortGivenWithBaudRate) {
     EXPECT_TRUE(inOrder(good, {"[Info] Active peripheral: UART", kEnd}));
     const QString bad = runRaw({"-p", sim.ptyPath() + ",fast", "-r", "query-rte 1"}, 2);
     EXPECT_EQ(bad, block("[Critical] Baud Rate is not a number!") + block(kEnd));
+}
+
+// -l: a header, then one line of five fields per device; the HID lines of three boards.
+TEST(DeviceListing, ShowsPathSerialNumberAndLocationOfEachBoard) {
+    ToolRun tool;
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--devices", "3"}, true));
+    const ToolResult listed = tool.run({"-l"}, sim.hidEnvironment());
+    ASSERT_TRUE(listed.finished);
+    EXPECT_EQ(listed.exitCode, 0);
+    const QStringList lines = listed.output.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.first().simplified(), "KIND DEVICE VID:PID SERIAL LOCATION");
+    QStringList hid;
+    for (const QString& line : lines.mid(1)) {
+        EXPECT_EQ(line.simplified().split(' ').size(), 5) << line.toStdString();
+        if (line.startsWith("hid")) {
+            hid.append(line.simplified());
+        }
+    }
+    EXPECT_EQ(hid, QStringList({"hid tarvosim:0 5e3a:0001 TVSIM0001 1-1.1",
+                                "hid tarvosim:1 5e3a:0001 TVSIM0002 1-1.2",
+                                "hid tarvosim:2 5e3a:0001 TVSIM0003 1-1.3"}))
+        << listed.output.toStdString();
+
+    // No board: the host's own serial ports may remain, and only with none is it "no device".
+    sim.stop();
+    const ToolResult empty = tool.run({"-l"}, sim.hidEnvironment());
+    ASSERT_TRUE(empty.finished);
+    const QStringList rest = empty.output.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(rest.isEmpty()) << empty.output.toStdString();
+    EXPECT_EQ(rest.filter(QRegularExpression("^hid")).size(), 0) << empty.output.toStdString();
+    EXPECT_EQ(empty.exitCode, rest.size() == 1 ? 2 : 0) << empty.output.toStdString();
 }
 
 }  // namespace

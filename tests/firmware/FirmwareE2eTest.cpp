@@ -176,6 +176,75 @@ TEST_F(FirmwareOverHid, LoadBlfwCommandWithoutItsFolderFails) {
     EXPECT_EQ(result.exitCode, 3);
 }
 
+struct TwoBoardsCase {
+    const char* name;
+    QStringList simOptions;
+    QString selectA;  // the board in port 1-1.1, first at tarvosim:0
+    QString selectB;  // the board in port 1-1.2, first at tarvosim:1
+};
+
+void PrintTo(const TwoBoardsCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TwoBoards : public ::testing::TestWithParam<TwoBoardsCase> {};
+
+// Two stations load firmware at once on two boards of one hub while the paths change hands,
+// as hidraw numbers do: B leaves first and comes back first, so it takes A's old path, and A
+// then gets B's. Each run follows its own board, and its OTP write lands on that board only.
+TEST_P(TwoBoards, EachRunFollowsItsOwnBoardWhenThePathsChangeHands) {
+    const TwoBoardsCase& c = GetParam();
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(
+        QStringList{"--devices", "2", "--renumber", "--leave-ms", "5000"} + c.simOptions, true));
+    const QProcessEnvironment env = sim.hidEnvironment();
+    ToolRun toolA;
+    ToolRun toolB;
+    const QStringList step = {"-f", "tv5100,1", "-r", "write-memory 20000 0 [[%1]]"};
+    QStringList argsB = QStringList{"-u", c.selectB} + step;
+    argsB.last() = argsB.last().arg("22222222");
+    QStringList argsA = QStringList{"-u", c.selectA} + step;
+    argsA.last() = argsA.last().arg("11111111");
+
+    QString outB;
+    QString outA;
+    auto runB = toolB.start(argsB, env);
+    ASSERT_TRUE(waitForOutput(*runB, "Waiting the device disconnect", 60000, &outB))
+        << outB.toStdString();
+    auto runA = toolA.start(argsA, env);
+    ASSERT_TRUE(runA->waitForFinished(90000));
+    ASSERT_TRUE(runB->waitForFinished(90000));
+    outA += QString::fromLocal8Bit(runA->readAll());
+    outB += QString::fromLocal8Bit(runB->readAll());
+
+    const ToolResult a{runA->exitCode(), true, outA};
+    const ToolResult b{runB->exitCode(), true, outB};
+    EXPECT_TRUE(
+        inOrder(b, {kWaitDisconnect, "[Info] The selected device has a new path:  \"tarvosim:0\"",
+                    kFirmwareVersion, kLoaded, kCommands}));
+    EXPECT_TRUE(
+        inOrder(a, {kWaitDisconnect, "[Info] The selected device has a new path:  \"tarvosim:1\"",
+                    kFirmwareVersion, kLoaded, kCommands}));
+    for (const ToolResult* run : {&a, &b}) {
+        EXPECT_EQ(countStarting(outputLines(*run), "[Critical]"), 0) << run->output.toStdString();
+        EXPECT_EQ(run->exitCode, 0);
+    }
+    // Read back by port: each board holds its own run's word and nothing of the other's.
+    for (const auto& port : {std::make_pair("port:1-1.1", "11 11 11 11"),
+                             std::make_pair("port:1-1.2", "22 22 22 22")}) {
+        const ToolResult read = toolA.run({"-u", port.first, "-r", "read-memory 20000 0 4"}, env);
+        EXPECT_TRUE(inOrder(read, {kCommands, QString("[Info] \"") + port.second})) << port.first;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TwoBoards,
+    ::testing::Values(
+        TwoBoardsCase{"BySerialNumber", {}, "serial:TVSIM0001", "serial:TVSIM0002"},
+        // Without serial numbers the path given is known by its USB port.
+        TwoBoardsCase{"ByPathWithoutSerialNumbers", {"--no-serial"}, "tarvosim:0", "tarvosim:1"}),
+    [](const ::testing::TestParamInfo<TwoBoardsCase>& info) { return info.param.name; });
+
 // Over the UART the step needs no reconnection when the firmware already answers.
 TEST(FirmwareOverUart, DeviceAlreadyRunningTheFirmwareLoadsNothing) {
     SimProcess sim;

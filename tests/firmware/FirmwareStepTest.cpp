@@ -180,6 +180,154 @@ INSTANTIATE_TEST_SUITE_P(
         PresenceCase{"UnknownDeviceType", 7, true, "ttyFAKE0", true, false, {}, 0}),
     [](const ::testing::TestParamInfo<PresenceCase>& info) { return info.param.name; });
 
+UsbInfo board(const char* path, const char* serial, const char* location) {
+    UsbInfo device;
+    device.devicePath = path;
+    device.serialNumber = serial;
+    device.location = location;
+    return device;
+}
+
+const char* const kMoved = "The selected device has a new path:  \"hid5\"";
+const char* const kNotSelected = "The device at hid3 is not the selected device!";
+
+struct FollowCase {
+    const char* name;
+    RomConsoleMode::UsbIdentity identity;
+    QList<UsbInfo> attached;   // what the listing shows after the device left and came back
+    bool present;              // isDevicePresent(false): back, followed to its new path
+    bool presentWhileLeaving;  // isDevicePresent(true)
+    bool confirmed;            // confirmSelectedUsbDevice
+    QString path;              // usbInfo.devicePath afterwards
+    QStringList lines;         // of confirmSelectedUsbDevice
+};
+
+void PrintTo(const FollowCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FollowDevice : public ::testing::TestWithParam<FollowCase> {};
+
+// Selected: board A, serial TV5-0001 in port 1-2.1, at hid3.
+TEST_P(FollowDevice, FindsItByItsIdentityAndNeverTakesAnother) {
+    const FollowCase& c = GetParam();
+    for (int check = 0; check < 3; ++check) {
+        Controller controller;
+        RomConsoleMode& console = *controller.console;
+        console.deviceType = kUsbDevice;
+        console.usbInfo = board("hid3", "TV5-0001", "1-2.1");
+        console.usbIdentity = c.identity;
+        const QList<UsbInfo> attached = c.attached;
+        controller.environment->usbListing = [attached](int) { return attached; };
+        LogCapture log;
+        if (check == 0) {
+            EXPECT_EQ(console.isDevicePresent(false), c.present);
+            EXPECT_EQ(console.usbInfo.devicePath, c.present ? c.path : "hid3");
+        } else if (check == 1) {
+            EXPECT_EQ(console.isDevicePresent(true), c.presentWhileLeaving);
+            EXPECT_EQ(console.usbInfo.devicePath, "hid3");
+        } else {
+            EXPECT_EQ(console.confirmSelectedUsbDevice(), c.confirmed);
+            EXPECT_EQ(console.selectedDeviceLost, !c.confirmed);
+            EXPECT_EQ(console.usbInfo.devicePath, c.path);
+            EXPECT_EQ(log.texts(QtInfoMsg) + log.texts(QtCriticalMsg), c.lines);
+        }
+        EXPECT_EQ(controller.environment->listings, 1);
+    }
+}
+
+using Identity = RomConsoleMode::UsbIdentity;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FollowDevice,
+    ::testing::Values(
+        FollowCase{"SamePath",
+                   Identity::SerialNumber,
+                   {board("hid3", "TV5-0001", "1-2.1"), board("hid4", "TV5-0002", "1-2.3")},
+                   true,
+                   true,
+                   true,
+                   "hid3",
+                   {}},
+        // Board B took A's old path; A came back as hid5.
+        FollowCase{"SerialNumberMovedAway",
+                   Identity::SerialNumber,
+                   {board("hid3", "TV5-0002", "1-2.3"), board("hid5", "TV5-0001", "1-2.1")},
+                   true,
+                   false,
+                   true,
+                   "hid5",
+                   {kMoved}},
+        FollowCase{"LocationMovedAway",
+                   Identity::Location,
+                   {board("hid3", "", "1-2.3"), board("hid5", "", "1-2.1")},
+                   true,
+                   false,
+                   true,
+                   "hid5",
+                   {kMoved}},
+        FollowCase{"AnotherBoardAtItsPath",
+                   Identity::SerialNumber,
+                   {board("hid3", "TV5-0002", "1-2.3")},
+                   false,
+                   false,
+                   false,
+                   "hid3",
+                   {kNotSelected}},
+        FollowCase{"AnotherPortAtItsPath",
+                   Identity::Location,
+                   {board("hid3", "TV5-0001", "1-2.3")},
+                   false,
+                   false,
+                   false,
+                   "hid3",
+                   {kNotSelected}},
+        FollowCase{"NothingAtItsPath",
+                   Identity::SerialNumber,
+                   {board("hid4", "TV5-0002", "1-2.3")},
+                   false,
+                   false,
+                   true,
+                   "hid3",
+                   {}},
+        // Two with its serial number: neither is known to be it.
+        FollowCase{"SerialNumberTwice",
+                   Identity::SerialNumber,
+                   {board("hid3", "TV5-0001", "1-2.3"), board("hid5", "TV5-0001", "1-2.1")},
+                   false,
+                   false,
+                   false,
+                   "hid3",
+                   {kNotSelected}},
+        // Without serial number and location the path is all there is.
+        FollowCase{"PathOnly",
+                   Identity::Path,
+                   {board("hid3", "TV5-0002", "1-2.3")},
+                   true,
+                   true,
+                   true,
+                   "hid3",
+                   {}}),
+    [](const ::testing::TestParamInfo<FollowCase>& info) { return info.param.name; });
+
+// After the firmware step the main engine is not created over another board.
+TEST(FirmwareStep, AnotherDeviceAtThePathIsNeverOpened) {
+    Controller controller;
+    RomConsoleMode& console = *controller.console;
+    console.deviceType = kUsbDevice;
+    console.usbInfo = board("hid3", "TV5-0001", "1-2.1");
+    console.usbIdentity = RomConsoleMode::UsbIdentity::SerialNumber;
+    console.firmwareAttempts = 1;
+    console.commandList = QStringList{"query-rte"};
+    controller.environment->usbListing = [](int) {
+        return QList<UsbInfo>{board("hid3", "TV5-0002", "1-2.3")};
+    };
+    LogCapture log;
+    EXPECT_FALSE(console.runRomApiCommands());
+    EXPECT_EQ(console.romCmd, nullptr);
+    EXPECT_EQ(log.texts(QtCriticalMsg), QStringList{kNotSelected});
+}
+
 struct LoopCase {
     const char* name;
     std::function<bool(int)> present;  // by listing number, counted over the whole step

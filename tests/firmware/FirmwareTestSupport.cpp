@@ -14,13 +14,22 @@ QList<SerialPortEntry> FakeEnvironment::serialPorts() const {
     return ports;
 }
 
-QStringList FakeEnvironment::usbDevicePaths(uint16_t vid, uint16_t pid) const {
+QList<UsbInfo> FakeEnvironment::usbDevices(uint16_t vid, uint16_t pid) const {
     usbQueries.push_back({vid, pid});
+    if (usbListing) {
+        return usbListing(listings++);
+    }
     QStringList paths{"otherhid7"};
     if (present(listings++)) {
         paths.append(usbPath);
     }
-    return paths;
+    QList<UsbInfo> devices;
+    for (const QString& path : paths) {
+        UsbInfo device;
+        device.devicePath = path;
+        devices.append(device);
+    }
+    return devices;
 }
 
 void FakeEnvironment::sleepMs(unsigned long milliseconds) const {

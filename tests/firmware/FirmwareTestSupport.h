@@ -18,7 +18,7 @@ namespace Test {
 class FakeEnvironment : public DeviceEnvironment {
 public:
     QList<SerialPortEntry> serialPorts() const override;
-    QStringList usbDevicePaths(uint16_t vid, uint16_t pid) const override;
+    QList<UsbInfo> usbDevices(uint16_t vid, uint16_t pid) const override;
     void sleepMs(unsigned long milliseconds) const override;
     bool isCharacterDevice(const QString& path) const override;
 
@@ -26,6 +26,8 @@ public:
     std::function<bool(int call)> present = [](int) { return true; };
     SerialPortEntry port{"ttyFAKE0", "/dev/ttyFAKE0"};
     QString usbPath = "fakehid0";
+    // When set, the USB listing by listing number instead of usbPath and otherhid7.
+    std::function<QList<UsbInfo>(int call)> usbListing;
     unsigned long realSleepCapMs = 0;
     QStringList characterDevices;  // paths that exist as character devices
 

@@ -276,6 +276,54 @@ TEST(HidSimEngine, NeverReturnKeepsTheDeviceOffTheBus) {
     EXPECT_TRUE(HidIO::devicePaths(0x5E3A, 1).isEmpty());
 }
 
+// (path, serial number, location) of each device the HID layer lists.
+QStringList boardsListed() {
+    QStringList boards;
+    for (const UsbInfo& device : HidIO::devices(0x5E3A, 0)) {
+        boards << device.devicePath + ' ' + device.serialNumber + ' ' + device.location;
+    }
+    return boards;
+}
+
+// With --renumber a device back on the bus takes the lowest free path, as hidraw nodes do;
+// its serial number and USB port go with it. Device 1 leaves first and returns first.
+TEST(HidSimEngine, RenumberedDevicesKeepTheirSerialNumbersAndPorts) {
+    const struct {
+        QStringList options;
+        QStringList before;
+        QStringList after;
+    } cases[] = {
+        {{"--renumber"},
+         {"tarvosim:0 TVSIM0001 1-1.1", "tarvosim:1 TVSIM0002 1-1.2"},
+         {"tarvosim:0 TVSIM0002 1-1.2", "tarvosim:1 TVSIM0001 1-1.1"}},
+        {{},
+         {"tarvosim:0 TVSIM0001 1-1.1", "tarvosim:1 TVSIM0002 1-1.2"},
+         {"tarvosim:0 TVSIM0001 1-1.1", "tarvosim:1 TVSIM0002 1-1.2"}},
+        {{"--renumber", "--no-serial"},
+         {"tarvosim:0  1-1.1", "tarvosim:1  1-1.2"},
+         {"tarvosim:0  1-1.2", "tarvosim:1  1-1.1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        SimProcess sim;
+        ASSERT_TRUE(
+            sim.start(QStringList{"--devices", "2", "--leave-ms", "600"} + c.options, true));
+        useSocket(sim);
+        ::setenv("TARVO_SYSFS_ROOT", sim.sysfsRoot().toLocal8Bit().constData(), 1);
+        EXPECT_EQ(boardsListed(), c.before);
+        for (const char* path : {"tarvosim:1", "tarvosim:0"}) {
+            UsbInfo info;
+            info.devicePath = QString(path);
+            RomCmd engine(QVariant::fromValue(info), 2);
+            EXPECT_EQ(engine.resetDevice(0), 0) << path;
+            QThread::msleep(150);
+        }
+        EXPECT_TRUE(waitForDevices(2, 5000));
+        EXPECT_EQ(boardsListed(), c.after);
+        ::unsetenv("TARVO_SYSFS_ROOT");
+    }
+}
+
 TEST(HidSimTool, PreloadedShimShowsTheDeviceToTheUnmodifiedTool) {
     if (!QFile::exists(QStringLiteral(TARVO_BIN_DIR "/tarvo_manufacturing_tool"))) {
         GTEST_SKIP() << "tarvo_manufacturing_tool is not built in this build folder";

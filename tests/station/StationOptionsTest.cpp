@@ -108,19 +108,19 @@ TEST_P(ListingTable, Parse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ListingTable,
-    ::testing::Values(
-        ListingCase{"PortBeforeSerialBeforePath",
-                    "KIND DEVICE VID:PID SERIAL LOCATION\n"
-                    "hid  /dev/hidraw3  5e3a:0001  A1  1-2.3\n"
-                    "hid  /dev/hidraw4  5e3a:0001  B2  -\n"
-                    "hid  /dev/hidraw5  5e3a:0001  -   -\n"
-                    "uart /dev/ttyUSB0  0403:6001  FT1 1-4\n",
-                    {"hid port:1-2.3", "hid serial:B2", "hid /dev/hidraw5", "uart port:1-4"}},
-        // The header, log lines and lines of another shape are not devices.
-        ListingCase{"OtherLinesSkipped",
-                    "KIND DEVICE VID:PID SERIAL LOCATION\n[Info] something else\n"
-                    "usb /dev/x 1:2 - -\nhid /dev/hidraw1 5e3a:0001 -\n",
-                    {}}),
+    ::testing::Values(ListingCase{"PortBeforeSerialBeforePath",
+                                  "KIND DEVICE VID:PID SERIAL LOCATION\n"
+                                  "hid  /dev/hidraw3  5e3a:0001  A1  1-2.3\n"
+                                  "hid  /dev/hidraw4  5e3a:0001  B2  -\n"
+                                  "hid  /dev/hidraw5  5e3a:0001  -   -\n"
+                                  "uart /dev/ttyUSB0  0403:6001  FT1 1-4\n",
+                                  {"hid port:1-2.3", "hid serial:B2", "hid /dev/hidraw5",
+                                   "uart port:1-4"}},
+                      // The header, log lines and lines of another shape are not devices.
+                      ListingCase{"OtherLinesSkipped",
+                                  "KIND DEVICE VID:PID SERIAL LOCATION\n[Info] something else\n"
+                                  "usb /dev/x 1:2 - -\nhid /dev/hidraw1 5e3a:0001 -\n",
+                                  {}}),
     [](const ::testing::TestParamInfo<ListingCase>& info) { return std::string(info.param.name); });
 
 TEST(ListedDevice, SelectorMatchesOnlyItsOwnField) {

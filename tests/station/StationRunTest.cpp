@@ -59,9 +59,8 @@ protected:
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::MergedChannels);
         process->setWorkingDirectory(files.path());
-        process->start(stationPath(), QStringList{"--tool", tool.toolPath(), "--record",
-                                                  recordPath} +
-                                          arguments);
+        process->start(stationPath(),
+                       QStringList{"--tool", tool.toolPath(), "--record", recordPath} + arguments);
         EXPECT_TRUE(process->waitForStarted(10000));
         return process;
     }
@@ -166,9 +165,9 @@ TEST_F(StationRun, WatchCountsEachBoardOnce) {
     const QString link = files.path() + "/port";
     const QString firmware = tool.appDir() + "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin";
     ASSERT_TRUE(QFileInfo::exists(firmware));
-    const auto station = startStation({"--watch", "-p", link, "--", "-f", firmware, "-r",
-                                       "query-rte"},
-                                      QProcessEnvironment::systemEnvironment());
+    const auto station =
+        startStation({"--watch", "-p", link, "--", "-f", firmware, "-r", "query-rte"},
+                     QProcessEnvironment::systemEnvironment());
     QString output;
     for (int board = 1; board <= 3; ++board) {
         SimProcess sim;
