@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
@@ -193,6 +194,61 @@ TEST_F(StationRun, WatchCountsEachBoardOnce) {
     for (const QJsonObject& record : records) {
         EXPECT_EQ(record.value("firmware").toObject().value("step").toString(), "loaded");
     }
+}
+
+// --watch --all-usb: each USB port is a slot. Both boards leave the bus during their firmware
+// step and come back under another path (--renumber); each is still one board. When they leave
+// and two new ones arrive, those are two more.
+TEST_F(StationRun, WatchUsbPortsFollowsRenumberedBoards) {
+    const QString firmware = tool.appDir() + "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin";
+    SimProcess sim;
+    const QStringList simArguments{"--devices", "2", "--renumber", "--leave-ms", "300"};
+    ASSERT_TRUE(sim.start(simArguments, true));
+    const auto station = startStation(
+        {"--watch", "--all-usb", "--", "-f", firmware, "-r", "query-rte"}, sim.hidEnvironment());
+    QString output;
+    for (int round = 0; round < 2; ++round) {
+        for (int board = 0; board < 2; ++board) {
+            ASSERT_TRUE(waitForOutput(*station, "finished: passed", kBoundMs, &output))
+                << output.toStdString();
+            output = output.mid(output.indexOf("finished: passed") + 1);
+        }
+        // Still the same two boards: no new run.
+        QThread::msleep(1500);
+        output += QString::fromLocal8Bit(station->readAll());
+        EXPECT_FALSE(output.contains("started")) << output.toStdString();
+        sim.stop();
+        for (int board = 0; board < 2; ++board) {
+            ASSERT_TRUE(waitForOutput(*station, "board left", kBoundMs, &output))
+                << output.toStdString();
+            output = output.mid(output.indexOf("board left") + 1);
+        }
+        output.clear();
+        if (round == 0) {
+            ASSERT_TRUE(sim.start(simArguments, true));
+        }
+    }
+    ASSERT_EQ(::kill(pid_t(station->processId()), SIGINT), 0);
+    ASSERT_TRUE(station->waitForFinished(kBoundMs));
+    output += QString::fromLocal8Bit(station->readAll());
+    EXPECT_EQ(station->exitCode(), 130) << output.toStdString();
+    EXPECT_TRUE(output.contains("Total: 4 boards, 4 passed, 0 failed")) << output.toStdString();
+    EXPECT_EQ(output.count(QRegularExpression("\\n[12] +-u port:\\S+ +passed +0 ")), 2)
+        << output.toStdString();
+    EXPECT_EQ(recordLines(recordPath).size(), 4);
+}
+
+// --all-usb without a board: exit status 2.
+TEST_F(StationRun, AllUsbWithoutBoardIsExitTwo) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({}, true));
+    QProcessEnvironment environment = sim.hidEnvironment();
+    sim.stop();
+    const auto station = startStation({"--all-usb", "--", "-r", "query-rte"}, environment);
+    ASSERT_TRUE(station->waitForFinished(kBoundMs));
+    const QString output = QString::fromLocal8Bit(station->readAll());
+    EXPECT_EQ(station->exitCode(), 2) << output.toStdString();
+    EXPECT_TRUE(output.contains("tarvo_station: no device found")) << output.toStdString();
 }
 
 }  // namespace
