@@ -574,7 +574,10 @@ void Station::printSummary() {
                  .arg(failed)
                  .arg(notRun > 0 ? QStringLiteral(", %1 boards not run").arg(notRun) : QString())
                  .arg(seconds(clock.elapsed()));
-    for (const QString& line : lines) {
+    for (QString line : lines) {
+        while (line.endsWith(QLatin1Char(' '))) {
+            line.chop(1);
+        }
         std::fprintf(out, "%s\n", qPrintable(line));
     }
     std::fflush(out);

@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -285,6 +287,54 @@ TEST_F(RunRecordTest, UnwritableRecordIsExitFive) {
         EXPECT_EQ(result.output.count("[Critical]"), status == 5 ? 1 : 3)
             << result.output.toStdString();
     }
+}
+
+// The tool itself, 8 processes at once, each run after run, appending to one file: every
+// line whole. TARVO_RECORD_RUNS sets the runs per process (ctest's long label: 100).
+TEST_F(RunRecordTest, ToolRunsShareOneFile) {
+    const int runs = qEnvironmentVariableIsSet("TARVO_RECORD_RUNS")
+                         ? qEnvironmentVariableIntValue("TARVO_RECORD_RUNS")
+                         : 10;
+    constexpr int kProcesses = 8;
+    std::vector<std::unique_ptr<QProcess>> workers(kProcesses);
+    std::vector<int> started(kProcesses, 0);
+    int failures = 0;
+    const auto next = [&](int w) {
+        workers[size_t(w)] = tool.start({"-r", "query-rte", "--record", recordPath});
+        ++started[size_t(w)];
+    };
+    for (int w = 0; w < kProcesses; ++w) {
+        next(w);
+    }
+    for (bool busy = true; busy;) {
+        busy = false;
+        for (int w = 0; w < kProcesses; ++w) {
+            QProcess* process = workers[size_t(w)].get();
+            if (process == nullptr) {
+                continue;
+            }
+            busy = true;
+            if (!process->waitForFinished(10)) {
+                continue;
+            }
+            // No device given: the run ends with 2 and still writes its record.
+            failures += process->exitCode() != 2;
+            if (started[size_t(w)] < runs) {
+                next(w);
+            } else {
+                workers[size_t(w)].reset();
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0);
+    const QVector<QJsonObject> records = recordLines(recordPath);
+    ASSERT_EQ(records.size(), kProcesses * runs);
+    QSet<QString> ids;
+    for (const QJsonObject& record : records) {
+        EXPECT_EQ(record.value("exit_status").toInt(), 2);
+        ids.insert(record.value("run_id").toString());
+    }
+    EXPECT_EQ(ids.size(), kProcesses * runs);
 }
 
 // Many processes appending at once never mix their lines: each child appends lines of very
