@@ -417,12 +417,15 @@ void Station::interrupt(int signalNumber) {
         }
         stopBound.start(kStopBoundMs);
     }
-    if (first) {
-        std::fprintf(terminal ? stderr : out, "%s\n",
-                     stopNow ? "tarvo_station: stopping the runs"
-                             : "tarvo_station: finishing the runs under way (Ctrl-C again stops "
-                               "them)");
-        std::fflush(out);
+    if (first || stopNow) {
+        notice = stopNow ? QStringLiteral("tarvo_station: stopping the runs")
+                         : QStringLiteral(
+                               "tarvo_station: finishing the runs under way (Ctrl-C "
+                               "again stops them)");
+        if (!terminal) {
+            std::fprintf(out, "%s\n", qPrintable(notice));
+            std::fflush(out);
+        }
     }
     markDirty();
     checkDone();
@@ -511,6 +514,9 @@ QStringList Station::tableLines() const {
                           4)
                      .arg(ms > 0 ? seconds(ms) : QString(), 8)
                      .arg(result);
+    }
+    if (!notice.isEmpty()) {
+        lines << notice;
     }
     return lines;
 }

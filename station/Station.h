@@ -81,6 +81,8 @@ private:
     QTimer redrawTimer;
     QTimer stopBound;
     bool dirty = false;
+    // On a terminal a notice is the table's last line, so the redraw keeps its place.
+    QString notice;
     int drawnLines = 0;
     QElapsedTimer clock;
     int stopSignal = 0;
