@@ -132,6 +132,15 @@ int main(int argc, char* argv[]) {
         if (headers || files.size() > 1) {
             print("==> " + name.toLocal8Bit() + " <==\n");
         }
+        // A device such as /dev/zero never ends and a FIFO may never open.
+        const QFileInfo info(name);
+        if (name != QLatin1String("-") && info.exists() && !info.isFile()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "tarvo_log_decode: cannot open %s: not a regular file\n",
+                         name.toLocal8Bit().constData());
+            status = 1;
+            continue;
+        }
         QFile file;
         const bool opened = name == QLatin1String("-")
                                 ? file.open(stdin, QIODevice::ReadOnly)

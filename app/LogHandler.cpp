@@ -119,6 +119,23 @@ void localTimeOf(std::time_t second, tm* local) {
 QString pathText(const QByteArray& path) {
     return QFile::decodeName(path);
 }
+
+// Creates the missing folders of `path` with `mode`; folders already there keep theirs.
+// 0, or the error that stopped it.
+int makeFolders(const QByteArray& path, mode_t mode) {
+    struct stat status;
+    if (::stat(path.constData(), &status) == 0) {
+        return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+    }
+    const int slash = path.lastIndexOf('/');
+    if (slash > 0) {
+        const int error = makeFolders(path.left(slash), mode);
+        if (error != 0) {
+            return error;
+        }
+    }
+    return ::mkdir(path.constData(), mode) == 0 || errno == EEXIST ? 0 : errno;
+}
 #endif
 
 // "[hh:mm:ss]", as QTime::toString(Qt::TextDate) writes the time.
@@ -378,16 +395,12 @@ bool LogHandler::fileReadyLocked(const QDate& date, const QTime& time) {
 }
 
 bool LogHandler::openIn(const QString& folderPath, const QString& name, QString* error) {
-    if (!QDir().mkpath(folderPath)) {
 #ifdef _WIN32
+    if (!QDir().mkpath(folderPath)) {
         // Qt creates folders with Win32 calls, which leave errno alone.
         *error = QStringLiteral("the folder cannot be created");
-#else
-        *error = errorText(errno);
-#endif
         return false;
     }
-#ifdef _WIN32
     // Binary, so the file holds exactly the bytes written; not inherited by the image tool.
     const QString path = folderPath + '/' + name;
     const int opened =
@@ -401,14 +414,34 @@ bool LogHandler::openIn(const QString& folderPath, const QString& name, QString*
     filePath = path;
     return true;
 #else
+    // Private: the log holds memory and OTP dumps. The per-user folder is the user's alone.
+    const int folderError =
+        makeFolders(QFile::encodeName(folderPath), folder == Fallback ? 0700 : 0750);
+    if (folderError != 0) {
+        *error = errorText(folderError);
+        return false;
+    }
+    // Never through a link, and only into a file of our own: another user who can write the
+    // folder could otherwise point the day's file at any file of ours. Not waiting on a FIFO.
     const QByteArray path = QFile::encodeName(folderPath + '/' + name);
-    const int opened = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int opened =
+        ::open(path.constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+    if (opened < 0 && errno == ELOOP) {
+        *error = name + " is a symbolic link";
+        return false;
+    }
     struct stat status;
     if (opened < 0 || ::fstat(opened, &status) != 0) {
         *error = errorText(errno);
         if (opened >= 0) {
             ::close(opened);
         }
+        return false;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        ::close(opened);
+        *error = name + " is not a regular file of this user";
         return false;
     }
     fd = opened;

@@ -1,13 +1,15 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <csignal>
+#include <cstdio>
 
 #include "app/LogHandler.h"
 #include "app/Options.h"
+#include "app/Version.h"
 #include "console/ExitStatus.h"
 #include "console/RomConsoleMode.h"
-#include "romcmd/Interruption.h"
 #include "romcmd/RteRecords.h"
+#include "transport/Interruption.h"
 
 int main(int argc, char* argv[]) {
     // A console reader that goes away (tool | head) must not kill a run half way through a
@@ -18,14 +20,19 @@ int main(int argc, char* argv[]) {
     RomCmd::LogHandler::install();
     RomCmd::Interruption::install();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion("0.6.0");
+    QCoreApplication::setApplicationVersion(RomCmd::kVersion);
     RomCmd::registerMetaTypes();
 
     QCommandLineParser parser;
     RomCmd::setupOptions(app, parser);
-    // The parser reads no positional arguments; say so rather than drop them unseen.
-    for (const QString& argument : parser.positionalArguments()) {
-        qWarning() << "Argument not used by any option:" << argument;
+    // No option reads positional arguments: one is a mistake (a forgotten -r), refused in the
+    // parser's own way rather than run as a run that does nothing.
+    const QStringList unexpected = parser.positionalArguments();
+    if (!unexpected.isEmpty()) {
+        std::fprintf(stderr, "%s: Unexpected argument: %s\n",
+                     qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(unexpected.first()));
+        return 1;
     }
 
     // The controller outlives the closing line: its engine closes the device afterwards.

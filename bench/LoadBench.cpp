@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "romcmd/RomCmd.h"
-#include "sim/ImageFormat.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 #include "transport/SerialPortInfo.h"
 #include "transport/UsbInfo.h"

@@ -1,7 +1,7 @@
 #include <QtDebug>
 
 #include "console/RomConsoleMode.h"
-#include "romcmd/Interruption.h"
+#include "transport/Interruption.h"
 
 namespace RomCmd {
 

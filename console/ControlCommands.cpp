@@ -4,6 +4,7 @@
 #include "console/CommandParameters.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/CommandTables.h"
+#include "transport/ResultCode.h"
 
 namespace RomCmd {
 
@@ -31,6 +32,9 @@ bool RomConsoleMode::cmdQueryRte(const QStringList& tokens) {
         return false;
     }
     const int status = noted(romCmd->queryRte(rteId, arg));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "QueryRTE failed!"
                                          << " rteId: " << rteId << " arg: " << arg,
@@ -54,6 +58,9 @@ bool RomConsoleMode::cmdConfigRte(const QStringList& tokens) {
     record.speed = baudRate;
     const int status =
         noted(romCmd->configRte(reinterpret_cast<const uint8_t*>(&record), kConfigRecordLength));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "ConfigRTE failed!"
                                          << " peripheral: " << mask << " baudRate: " << baudRate,
@@ -69,6 +76,9 @@ bool RomConsoleMode::cmdReset(const QStringList& tokens) {
         return false;
     }
     const int status = noted(romCmd->resetDevice(resetType));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Reset failed!"
                                          << " resetType: " << resetType,

@@ -5,8 +5,10 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
-#include "romcmd/Interruption.h"
+#include "romcmd/RomCmd.h"
 #include "transport/HidIO.h"
+#include "transport/Interruption.h"
+#include "transport/SerialPort.h"
 #include "transport/UsbLocation.h"
 
 namespace RomCmd {
@@ -37,6 +39,10 @@ void DeviceEnvironment::sleepMs(unsigned long milliseconds) const {
     while (!Interruption::requested() && !deadline.hasExpired()) {
         QThread::msleep(static_cast<unsigned long>(qMin(kSliceMs, deadline.remainingTime())));
     }
+}
+
+QString DeviceEnvironment::portPath(const QString& name) {
+    return QString::fromStdString(SerialPort::systemPath(name.toUtf8().toStdString()));
 }
 
 bool DeviceEnvironment::portMatches(const SerialPortEntry& entry, const QString& name) {

@@ -6,13 +6,6 @@
 
 namespace RomCmd {
 
-QString DeviceEnvironment::portPath(const QString& name) {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/'))) {
-        return name;
-    }
-    return QStringLiteral("/dev/") + name;
-}
-
 bool DeviceEnvironment::isCharacterDevice(const QString& path) const {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode);

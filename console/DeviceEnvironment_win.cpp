@@ -15,14 +15,6 @@ const QString kDevicePrefix = QStringLiteral("\\\\.\\");
 
 }  // namespace
 
-// The serial layer's rule: a name with a leading backslash as it stands, any other as \\.\NAME.
-QString DeviceEnvironment::portPath(const QString& name) {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('\\'))) {
-        return name;
-    }
-    return kDevicePrefix + name;
-}
-
 // A device such as COM12 exists while the system has a DOS device name for it; asking so
 // does not open it, so a port another program holds counts too.
 bool DeviceEnvironment::isCharacterDevice(const QString& path) const {

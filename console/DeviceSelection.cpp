@@ -42,7 +42,7 @@ bool usbIdFrom(const QString& field, int base, const char* notNumberText, uint32
 
 // One -u field that begins with 0x or is a decimal number names a product ID, not a path.
 bool isProductIdField(const QString& field, int* base) {
-    const bool hexadecimal = field.startsWith(QLatin1String("0x"));
+    const bool hexadecimal = field.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
     bool decimal = false;
     field.toUInt(&decimal, 10);
     *base = hexadecimal ? 16 : 10;

@@ -7,7 +7,7 @@
 #include "console/FirmwareFiles.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/DeviceType.h"
-#include "romcmd/Interruption.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {
@@ -120,6 +120,9 @@ bool RomConsoleMode::loadFirmwareOnce() {
             &RomConsoleMode::slotImageLoadProgress);
 
     int status = engine->queryRte(0, 0);
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Query Rom status failed!", status);
     }

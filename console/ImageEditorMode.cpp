@@ -4,7 +4,7 @@
 #include <QProcess>
 
 #include "console/RomConsoleMode.h"
-#include "romcmd/Interruption.h"
+#include "transport/Interruption.h"
 
 namespace RomCmd {
 

@@ -57,6 +57,9 @@ bool RomConsoleMode::cmdConfigMemory(const QStringList& tokens) {
         return false;
     }
     const int status = noted(romCmd->configMemory(memoryId, address));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Config Memory failed!"
                                          << " memoryId: " << memoryId << " address: " << address,
@@ -192,6 +195,9 @@ bool RomConsoleMode::cmdEraseRegion(const QStringList& tokens) {
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
     const int status =
         noted(romCmd->eraseRegion(memoryId, address, length, memorySizeMb * kEraseMsPerMb));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Erase all failed!"
                                          << " memoryId: " << memoryId << " address: " << address
@@ -209,6 +215,9 @@ bool RomConsoleMode::cmdEraseChip(const QStringList& tokens) {
     }
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
     const int status = noted(romCmd->eraseAll(memoryId, memorySizeMb * kEraseMsPerMb));
+    if (status == ResultInterrupted) {
+        return false;
+    }
     if (status != 0) {
         return reportFailure(qCritical() << "Erase all failed!"
                                          << " memoryId: " << memoryId,

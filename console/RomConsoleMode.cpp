@@ -8,7 +8,7 @@
 #include "console/ExitStatus.h"
 #include "console/FirmwareFiles.h"
 #include "romcmd/DeviceType.h"
-#include "romcmd/Interruption.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {

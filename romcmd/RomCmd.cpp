@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -15,9 +21,9 @@
 #include "romcmd/CommandTables.h"
 #include "romcmd/DeviceType.h"
 #include "romcmd/HexText.h"
-#include "romcmd/Interruption.h"
 #include "transport/Framing.h"
 #include "transport/HidIO.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 #include "transport/SerialIO.h"
 
@@ -90,6 +96,82 @@ QVariant recordFrom(const uint8_t* data) {
     std::memcpy(&record, data, sizeof(Record));
     return QVariant::fromValue(record);
 }
+
+enum class InputFile { Opened, OpenFailed, NotRegular };
+
+// Data comes from regular files only: a FIFO would hold open() until a writer comes, and a
+// device such as /dev/zero never ends. Opened without waiting, then examined.
+InputFile openInputFile(const QString& path, QFile* file) {
+#ifdef _WIN32
+    if (!file->open(QIODevice::ReadOnly)) {
+        return InputFile::OpenFailed;
+    }
+    if (!QFileInfo(path).isFile()) {
+        file->close();
+        return InputFile::NotRegular;
+    }
+    return InputFile::Opened;
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return InputFile::OpenFailed;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return InputFile::NotRegular;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return InputFile::OpenFailed;
+    }
+    return InputFile::Opened;
+#endif
+}
+
+#ifndef _WIN32
+QString userName(uid_t uid) {
+    const passwd* entry = ::getpwuid(uid);
+    return entry != nullptr ? QString::fromLocal8Bit(entry->pw_name) : QString::number(uid);
+}
+
+// The kernel follows a link in a sticky folder only when the link belongs to the follower or
+// to root; a dump written through another user's link would replace a file of ours, so the
+// same rule holds in every folder. A FIFO would hold the open until a reader comes. Logs why
+// a path is refused and returns true then.
+bool refuseReadTarget(const QString& id, const QString& path) {
+    QString current = path;
+    // Each link of a chain counts; the kernel's limit on a chain's length.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(current).constData(), &info) != 0) {
+            return false;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+                qCritical() << "Id: " << id << "\r\n"
+                            << "Cmd 'Read Memory to File' file is a FIFO or socket! file: "
+                            << current;
+                return true;
+            }
+            return false;
+        }
+        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Cmd 'Read Memory to File' will not write through a link of another "
+                           "user! link: "
+                        << current << " owner: " << userName(info.st_uid);
+            return true;
+        }
+        const QString target = QFile::symLinkTarget(current);
+        if (target.isEmpty()) {
+            return false;
+        }
+        current = target;
+    }
+    return false;
+}
+#endif
 
 // A regular file at the path is replaced only by a complete read: the data goes to a temporary
 // file beside it, renamed over the path at the end. A device node such as /dev/null cannot be
@@ -443,6 +525,11 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
 
     std::unique_ptr<QFileDevice> file;
     if (toFile) {
+#ifndef _WIN32
+        if (refuseReadTarget(id, *filePath)) {
+            return finish(finishing, ResultOpenFailed);
+        }
+#endif
         file = openReadTarget(*filePath);
         if (!file) {
             qCritical() << "Id: " << id << "\r\n"
@@ -451,9 +538,53 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
         }
     }
 
-    uint32_t remaining = length;
-    uint32_t delivered = 0;
+    // The console dump goes out in chunks of kChunkSize, the last one shorter.
     int chunkFill = 0;
+    const auto dump = [&](const uint8_t* data, uint32_t size, uint32_t soFar) {
+        while (size > 0) {
+            const uint32_t take = std::min<uint32_t>(uint32_t(kChunkSize - chunkFill), size);
+            std::memcpy(chunk + chunkFill, data, take);
+            chunkFill += int(take);
+            data += take;
+            size -= take;
+            if (chunkFill == kChunkSize) {
+                emit signalMemoryReadProgress(memoryId, address, chunk, kChunkSize, int(length),
+                                              int(soFar - size), isShowLog);
+                chunkFill = 0;
+            }
+        }
+        return int(ResultOk);
+    };
+    const auto dumpRest = [&] {
+        if (chunkFill > 0) {
+            emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length),
+                                          int(length), isShowLog);
+        }
+    };
+    const auto save = [&](const uint8_t* data, uint32_t size, uint32_t soFar) {
+        if (file->write(reinterpret_cast<const char*>(data), size) != qint64(size)) {
+            qCritical() << "Id: " << id << "\r\n"
+                        << "Cmd 'Read Memory to File' write file failed!";
+            return int(ResultOpenFailed);
+        }
+        emit signalMemory2FileReadProgress(int(length), int(soFar));
+        return int(ResultOk);
+    };
+    // A read to file waits through header-only packets for data; the console dump ends at one.
+    const ReadSink sink = toFile ? ReadSink{save, [] {}, false} : ReadSink{dump, dumpRest, true};
+    result = readPackets(length, sink);
+    if (toFile && !closeReadTarget(*file, result == ResultOk) && result == ResultOk) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Read Memory to File' write file failed!";
+        result = ResultOpenFailed;
+    }
+    return finish(finishing, result);
+}
+
+int RomCmd::readPackets(uint32_t length, const ReadSink& sink) {
+    uint8_t packet[kPacketSize];
+    uint32_t remaining = length;
+    int result = ResultOk;
     // Header-only packets keep the loop going but are no progress.
     QElapsedTimer sinceData;
     sinceData.start();
@@ -468,10 +599,10 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             result = readResult;
             break;
         }
+        // The data ends at a packet shorter than its header, and at a header-only packet where
+        // the sink takes that as the end.
         const size_t received = std::min<size_t>(packetLength, kPacketSize);
-        // A header-only packet carries no data: the file read waits for more, the signal
-        // read takes it as the end.
-        if (received < kDataHeaderSize || (!toFile && received == kDataHeaderSize)) {
+        if (received < kDataHeaderSize || (sink.headerOnlyEnds && received == kDataHeaderSize)) {
             break;
         }
         uint32_t dataLength = uint32_t(received - kDataHeaderSize);
@@ -491,48 +622,19 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
             dataLength = remaining;
         }
         remaining -= dataLength;
-        const uint8_t* data = packet + kDataHeaderSize;
-        if (toFile) {
-            if (file->write(reinterpret_cast<const char*>(data), dataLength) !=
-                qint64(dataLength)) {
-                qCritical() << "Id: " << id << "\r\n"
-                            << "Cmd 'Read Memory to File' write file failed!";
-                result = ResultOpenFailed;
-                break;
-            }
-            emit signalMemory2FileReadProgress(int(length), int(length - remaining));
-            continue;
-        }
-        while (dataLength > 0) {
-            const uint32_t take = std::min<uint32_t>(uint32_t(kChunkSize - chunkFill), dataLength);
-            std::memcpy(chunk + chunkFill, data, take);
-            chunkFill += int(take);
-            data += take;
-            dataLength -= take;
-            if (chunkFill == kChunkSize) {
-                delivered += kChunkSize;
-                emit signalMemoryReadProgress(memoryId, address, chunk, kChunkSize, int(length),
-                                              int(delivered), isShowLog);
-                chunkFill = 0;
-            }
+        result = sink.take(packet + kDataHeaderSize, dataLength, length - remaining);
+        if (result != ResultOk) {
+            break;
         }
     }
-    if (chunkFill > 0) {
-        emit signalMemoryReadProgress(memoryId, address, chunk, chunkFill, int(length), int(length),
-                                      isShowLog);
-    }
+    sink.end();
     if (remaining != 0 && result == ResultOk) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Device ended the data early! received bytes: " << length - remaining
                     << " requested: " << length;
         result = ResultCommandFailed;
     }
-    if (toFile && !closeReadTarget(*file, result == ResultOk) && result == ResultOk) {
-        qCritical() << "Id: " << id << "\r\n"
-                    << "Cmd 'Read Memory to File' write file failed!";
-        result = ResultOpenFailed;
-    }
-    return finish(finishing, result);
+    return result;
 }
 
 int RomCmd::sendStream(uint8_t command, uint32_t memoryId, uint32_t address, const uint8_t* data,
@@ -602,10 +704,16 @@ int RomCmd::writeMemoryByFile(uint32_t memoryId, uint32_t address, const QString
     }
     qInfo() << "Write memory by file"
             << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    const InputFile opened = openInputFile(filePath, &file);
+    if (opened == InputFile::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Write Memory' open file failed!";
+        return ResultOpenFailed;
+    }
+    if (opened == InputFile::NotRegular) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Write Memory' file is not a regular file! file: " << filePath;
         return ResultOpenFailed;
     }
     const qint64 size = file.size();
@@ -632,10 +740,16 @@ int RomCmd::loadImage(const QString& filePath) {
     }
     qInfo() << "Load image"
             << " filePath: " << filePath;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    const InputFile opened = openInputFile(filePath, &file);
+    if (opened == InputFile::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Load Image' open file failed!";
+        return ResultOpenFailed;
+    }
+    if (opened == InputFile::NotRegular) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Load Image' file is not a regular file! file: " << filePath;
         return ResultOpenFailed;
     }
     // Without a single data packet the ROM has nothing to answer.
@@ -693,13 +807,25 @@ int RomCmd::verifyChecksumByFile(uint32_t memoryId, uint32_t address, const QStr
     qInfo() << "Verify checksum by file"
             << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath
             << " file length: " << quint64(length);
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    const InputFile opened = openInputFile(filePath, &file);
+    if (opened == InputFile::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Verify Checksum' open file failed!";
         return ResultOpenFailed;
     }
+    if (opened == InputFile::NotRegular) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' file is not a regular file! file: " << filePath;
+        return ResultOpenFailed;
+    }
     const uint64_t size = uint64_t(std::max<qint64>(file.size(), 0));
+    // A verification of nothing would pass whatever the memory holds.
+    if (size == 0) {
+        qCritical() << "Id: " << id << "\r\n"
+                    << "Cmd 'Verify Checksum' file is empty!";
+        return ResultOpenFailed;
+    }
     if (length == 0) {
         length = size;
     }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "romcmd/RteRecords.h"
@@ -77,6 +78,15 @@ private:
     int missingTransport();
     int readData(uint32_t memoryId, uint32_t address, uint32_t length, bool isShowLog,
                  const QString* filePath);
+    // Where a read's data goes: take() gets each data packet and the bytes received so far
+    // and returns a result code, end() runs once after the last one.
+    struct ReadSink {
+        std::function<int(const uint8_t* data, uint32_t size, uint32_t soFar)> take;
+        std::function<void()> end;
+        bool headerOnlyEnds;  // a header-only packet ends the data rather than keeping it alive
+    };
+    // Reads the data packets of `length` bytes into the sink; checks that all of them came.
+    int readPackets(uint32_t length, const ReadSink& sink);
     int sendStream(uint8_t command, uint32_t memoryId, uint32_t address, const uint8_t* data,
                    QFile* file, uint64_t length, void (RomCmd::*progress)(int, int));
     int sendVerify(uint32_t memoryId, uint32_t address, uint32_t length, const uint8_t* digest);

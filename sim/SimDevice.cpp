@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/ImageFormat.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {

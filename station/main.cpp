@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <cstdio>
 
+#include "app/Version.h"
 #include "station/Station.h"
 #include "station/StationOptions.h"
 
@@ -53,7 +54,7 @@ const char kUsage[] =
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion("0.6.0");
+    QCoreApplication::setApplicationVersion(RomCmd::kVersion);
     RomCmd::StationOptions options;
     QString error;
     if (!RomCmd::StationOptions::parse(app.arguments(), &options, &error)) {

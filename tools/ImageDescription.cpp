@@ -10,7 +10,7 @@
 #include <QSet>
 #include <cmath>
 
-#include "sim/ImageFormat.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {

@@ -5,8 +5,9 @@
 #include <QSaveFile>
 #include <QTextStream>
 
-#include "sim/ImageFormat.h"
+#include "app/Version.h"
 #include "tools/ImageDescription.h"
+#include "tools/ImageFormat.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ int createImage(const QString& jsonPath, const QString& outputOverride) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tarvo_img_util");
-    QCoreApplication::setApplicationVersion("0.6.0");
+    QCoreApplication::setApplicationVersion(RomCmd::kVersion);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

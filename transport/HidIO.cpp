@@ -3,10 +3,14 @@
 #include <hidapi.h>
 
 #include <QDebug>
+#include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "transport/DeviceNode.h"
 #include "transport/Framing.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 #include "transport/UsbLocation.h"
 
@@ -16,13 +20,28 @@ namespace {
 
 // Installed by the package; without it only root may open the boot ROM's hidraw nodes.
 const char kUdevRule[] = "/usr/lib/udev/rules.d/60-tarvo-boot-rom.rules";
+// A wait for a report looks at the interruption request at least this often.
+constexpr int kReadSliceMs = 100;
+
+// The HID layer takes any file it can open for a device, and crashes on what is none. A path
+// that names no file (the virtual device's) is the HID layer's to judge.
+bool isHidNode(const QString& path) {
+#ifdef _WIN32
+    Q_UNUSED(path);
+    return true;
+#else
+    return DeviceNode::classify(QFile::encodeName(path).toStdString(), "hidraw", false) !=
+           DeviceNode::Kind::Other;
+#endif
+}
 
 }  // namespace
 
 HidIO::HidIO(const QVariant& deviceInfo) : info(deviceInfo.value<UsbInfo>()) {
     errno = 0;
     if (!info.devicePath.isEmpty()) {
-        device = hid_open_path(info.devicePath.toUtf8().constData());
+        if (isHidNode(info.devicePath))
+            device = hid_open_path(info.devicePath.toUtf8().constData());
     } else {
         device = hid_open(static_cast<unsigned short>(info.vid & 0xFFFF),
                           static_cast<unsigned short>(info.pid & 0xFFFF), nullptr);
@@ -80,7 +99,9 @@ int HidIO::readPacket(uint8_t* buffer, uint16_t* length) {
         return status = ResultOpenFailed;
     status = ResultOk;
     uint8_t report[Framing::kHidReportBufferSize];
-    const int received = hid_read_timeout(device, report, sizeof report, timeout);
+    const int received = readReport(report, sizeof report);
+    if (received == kInterrupted)
+        return status = ResultInterrupted;
     if (received < 0)
         return status = ResultReadPayloadFailed;
     if (received == 0)
@@ -111,7 +132,9 @@ int HidIO::readAck() {
         return status = ResultOpenFailed;
     status = ResultOk;
     uint8_t report[Framing::kHidAckSize] = {};
-    const int received = hid_read_timeout(device, report, sizeof report, timeout);
+    const int received = readReport(report, sizeof report);
+    if (received == kInterrupted)
+        return status = ResultInterrupted;
     if (received < 0)
         return status = ResultSetTimeoutFailed;
     if (received == 0)
@@ -120,6 +143,29 @@ int HidIO::readAck() {
     if (received < 2)
         return status = ResultFailure;
     return status = Framing::ackStatusToResult(report[1]);
+}
+
+// The HID layer may resume its wait after a signal (libusb's does), so it waits in slices
+// that add up to the time-out.
+int HidIO::readReport(uint8_t* report, size_t size) {
+    if (timeout == 0)
+        return hid_read_timeout(device, report, size, 0);
+    int left = timeout;
+    for (;;) {
+        if (Interruption::requested())
+            return kInterrupted;
+        const int slice = left < 0 ? kReadSliceMs : std::min(left, kReadSliceMs);
+        const int received = hid_read_timeout(device, report, size, slice);
+        if (received < 0 && Interruption::requested())
+            return kInterrupted;
+        if (received != 0)
+            return received;
+        if (left > 0) {
+            left -= slice;
+            if (left == 0)
+                return 0;
+        }
+    }
 }
 
 int HidIO::sendResponse(uint8_t code) {

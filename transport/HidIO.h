@@ -28,6 +28,10 @@ public:
     static QList<UsbInfo> devices(uint16_t vid, uint16_t pid);
 
 private:
+    // hid_read_timeout waiting at most `timeout`; kInterrupted when a signal ended the wait.
+    int readReport(uint8_t* report, size_t size);
+    static constexpr int kInterrupted = -2;
+
     const UsbInfo info;
     hid_device_* device = nullptr;
 };

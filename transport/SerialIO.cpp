@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "transport/Framing.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {
@@ -57,16 +58,13 @@ int SerialIO::writePacket(const uint8_t* payload, uint16_t length) {
     header[frameSize - 1] = static_cast<uint8_t>(crc >> 8);
     const size_t written = port.write(frame.data(), frameSize);
     if (written < Framing::kHeaderSize) {
-        qCritical() << "Write header error!";
-        return status = ResultWriteHeaderFailed;
+        return failure(ResultWriteHeaderFailed, "Write header error!");
     }
     if (written < Framing::kHeaderSize + length) {
-        qCritical() << "Write payload error!";
-        return status = ResultWritePayloadFailed;
+        return failure(ResultWritePayloadFailed, "Write payload error!");
     }
     if (written < frameSize) {
-        qCritical() << "Write crc16 error!";
-        return status = ResultWriteCrcFailed;
+        return failure(ResultWriteCrcFailed, "Write crc16 error!");
     }
     status = ResultOk;
     return readAck();
@@ -78,31 +76,26 @@ int SerialIO::readPacket(uint8_t* buffer, uint16_t* length) {
         return status = ResultOpenFailed;
     }
     if (!findStartByte()) {
-        qCritical() << "Read timeout!";
-        return status = ResultTimeout;
+        return failure(ResultTimeout, "Read timeout!");
     }
     uint8_t byte = 0;
     if (port.read(&byte, 1) != 1 || byte != Framing::kPacketTag) {
-        qCritical() << "Read payload error!";
-        return status = ResultReadPayloadFailed;
+        return failure(ResultReadPayloadFailed, "Read payload error!");
     }
     uint8_t lengthBytes[2];
     if (port.read(lengthBytes, sizeof lengthBytes) != sizeof lengthBytes) {
-        qCritical() << "Read payload length error!";
-        return status = ResultReadPayloadLengthFailed;
+        return failure(ResultReadPayloadLengthFailed, "Read payload length error!");
     }
     const uint16_t n = static_cast<uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
     if (n > Framing::kPacketBufferSize)
         return discardOversizedPacket(n);
 
     if (port.read(buffer, n) != n) {
-        qCritical() << "Read payload buffer error!";
-        return status = ResultReadPayloadBufferFailed;
+        return failure(ResultReadPayloadBufferFailed, "Read payload buffer error!");
     }
     uint8_t crcBytes[Framing::kCrcSize];
     if (port.read(crcBytes, sizeof crcBytes) != sizeof crcBytes) {
-        qCritical() << "Read crc error!";
-        return status = ResultReadCrcFailed;
+        return failure(ResultReadCrcFailed, "Read crc error!");
     }
     const uint8_t header[Framing::kHeaderSize] = {Framing::kStartByte, Framing::kPacketTag,
                                                   lengthBytes[0], lengthBytes[1]};
@@ -171,16 +164,22 @@ int SerialIO::readAck() {
     }
     uint8_t byte = 0;
     if (port.read(&byte, 1) != 1) {
-        qCritical() << "Read ack error!";
-        return status = ResultReadAckStartFailed;
+        return failure(ResultReadAckStartFailed, "Read ack error!");
     }
     if (byte != Framing::kStartByte)
         return status = ResultFailure;
     if (port.read(&byte, 1) != 1) {
-        qCritical() << "Read ack error!";
-        return status = ResultReadAckStatusFailed;
+        return failure(ResultReadAckStatusFailed, "Read ack error!");
     }
     return status = Framing::ackStatusToResult(byte);
+}
+
+// A wait that a signal ended is no fault of the line: the run reports the interruption once.
+int SerialIO::failure(int code, const char* message) {
+    if (Interruption::requested())
+        return status = ResultInterrupted;
+    qCritical() << message;
+    return status = code;
 }
 
 int SerialIO::sendResponse(uint8_t code) {

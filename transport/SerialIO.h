@@ -25,6 +25,7 @@ public:
 private:
     bool findStartByte();
     int discardOversizedPacket(uint16_t length);
+    int failure(int code, const char* message);
 
     const SerialPortInfo info;
     SerialPort port;

@@ -16,6 +16,10 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
     ~SerialPort();
 
+    // What the system opens for a port name: a path as it stands, any other name as the
+    // device of that name (/dev/NAME; on Windows \\.\NAME, and a name that starts with a
+    // backslash as it stands).
+    static std::string systemPath(const std::string& name);
     // Opens the port exclusively for blocking I/O; on failure returns false and
     // sets *errorNumber to the operating system's error number.
     bool open(const std::string& name, int* errorNumber);

@@ -18,16 +18,16 @@
 #include <cstring>
 #include <thread>
 
+#include "transport/DeviceNode.h"
+#include "transport/Interruption.h"
+#include "transport/SerialDeadline.h"
+
 namespace RomCmd {
 
 namespace {
 
 // Names this long or longer are refused, as the Windows build refuses them (MAX_PATH).
 constexpr size_t kMaxNameBytes = 260;
-constexpr int64_t kInterByteLimitMs = 1000;
-constexpr int64_t kPerByteMs = 10;
-// Bounds writes when reads have no time-out; the transports' default time-out.
-constexpr int64_t kDefaultTimeoutMs = 10000;
 // A blocking read waits at most this long (VTIME, in tenths of a second); the terminal's
 // timer may end it a few ms late, so it is used only while the deadline is further away.
 constexpr cc_t kReadSliceDs = 1;
@@ -104,6 +104,10 @@ intptr_t SerialPort::handle() const {
     return fd;
 }
 
+std::string SerialPort::systemPath(const std::string& name) {
+    return !name.empty() && name[0] == '/' ? name : "/dev/" + name;
+}
+
 bool SerialPort::open(const std::string& name, int* errorNumber) {
     // Refused rather than shortened: a name cut at a zero byte would open another port.
     if (name.size() >= kMaxNameBytes) {
@@ -114,16 +118,16 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
         *errorNumber = EINVAL;
         return false;
     }
-    const std::string path = !name.empty() && name[0] == '/' ? name : "/dev/" + name;
+    const std::string path = systemPath(name);
 
-    // Refuse anything but a character device before opening it, so a mistyped name
-    // never writes packets into a file or triggers another device's open side effects.
+    // Refuse anything but a terminal before opening it, so a mistyped name never writes
+    // packets into a file or triggers another device's open side effects (a watchdog's).
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         *errorNumber = errno;
         return false;
     }
-    if (!S_ISCHR(info.st_mode)) {
+    if (DeviceNode::classify(path, "tty", true) != DeviceNode::Kind::Matches) {
         *errorNumber = ENOTTY;
         return false;
     }
@@ -267,16 +271,16 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
     if (got == count)
         return got;
     const int64_t start = nowMs();
-    const int64_t totalDeadline = start + kPerByteMs * static_cast<int64_t>(count) + readTimeout;
-    // A silent line ends even a long read soon after the time-out, whatever count was asked for.
-    const int64_t silentDeadline = start + readTimeout + kInterByteLimitMs;
     // Bytes kept from an earlier read count as arrived now.
     int64_t lastByteAt = start;
     while (got < count) {
+        // A signal ends the wait: the read returned EINTR, or its slice ended.
+        if (Interruption::requested())
+            break;
         int64_t remaining = -1;
         if (readTimeout != 0) {
             const int64_t deadline =
-                std::min(totalDeadline, got > 0 ? lastByteAt + kInterByteLimitMs : silentDeadline);
+                SerialDeadline::read(readTimeout, count, start, got, lastByteAt);
             remaining = deadline - nowMs();
             if (remaining < 0)
                 break;
@@ -299,7 +303,9 @@ size_t SerialPort::read(uint8_t* data, size_t count) {
                 }
             }
         } else {
-            readable = waitReadable(remaining, &hungUp);
+            // In slices, so a signal that came just before the poll is still seen soon.
+            readable = waitReadable(
+                remaining < 0 ? kReadSliceMs : std::min(remaining, kReadSliceMs), &hungUp);
             if (!readable && !hungUp)
                 continue;  // the deadline check above ends the loop
             n = ::read(fd, input, sizeof input);
@@ -343,10 +349,11 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
     if (!isOpen())
         return 0;
     // A line that takes nothing (the far end stopped reading) must not hold the run for ever.
-    const int64_t deadline = nowMs() + kPerByteMs * static_cast<int64_t>(count) +
-                             (readTimeout != 0 ? readTimeout : kDefaultTimeoutMs);
+    const int64_t deadline = SerialDeadline::write(readTimeout, count, nowMs());
     size_t done = 0;
     while (done < count) {
+        if (Interruption::requested())
+            break;
         const ssize_t n = ::write(fd, data + done, count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
@@ -359,7 +366,7 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
             if (remaining < 0)
                 break;
             pollfd pfd{fd, POLLOUT, 0};
-            if (::poll(&pfd, 1, pollWaitMs(remaining)) > 0 &&
+            if (::poll(&pfd, 1, pollWaitMs(std::min(remaining, kReadSliceMs))) > 0 &&
                 (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 break;
             continue;

@@ -118,14 +118,18 @@ intptr_t SerialPort::handle() const {
     return isOpen() ? reinterpret_cast<intptr_t>(port) : -1;
 }
 
+std::string SerialPort::systemPath(const std::string& name) {
+    return !name.empty() && name[0] == '\\' ? name : kDevicePrefix + name;
+}
+
 bool SerialPort::open(const std::string& name, int* errorNumber) {
     // A name cut at a zero byte would open another port.
     if (name.find('\0') != std::string::npos) {
         *errorNumber = ERROR_INVALID_NAME;
         return false;
     }
-    const bool asItStands = !name.empty() && name[0] == '\\';
-    const std::string path = asItStands ? name : kDevicePrefix + name;
+    const std::string path = systemPath(name);
+    const bool asItStands = path == name;
     if (path.size() > (asItStands ? kMaxNameBytes - 1 : kDevicePathMax)) {
         *errorNumber = ERROR_FILENAME_EXCED_RANGE;
         return false;

@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QByteArray>
@@ -13,6 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -250,6 +255,93 @@ TEST_F(LogHandlerTest, UnwritableLogFolderFallsBackToTheStateFolder) {
     }
 }
 
+mode_t modeOf(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777
+                                                                      : mode_t(-1);
+}
+
+// The day's file is written only as a regular file of our own, never through a link: whoever
+// can write the folder could otherwise point the log at any file of ours. What the handler
+// creates is private, as the log holds memory dumps.
+TEST_F(LogHandlerTest, DayFileThatIsNotOursGoesToTheFallback) {
+    struct Case {
+        const char* name;
+        const char* planted;  // what stands at the day's path: link, dangling, foreign or none
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"Nothing", "none", nullptr},
+        {"LinkToAFile", "link", "2026-03-01.log is a symbolic link"},
+        {"LinkToNothing", "dangling", "2026-03-01.log is a symbolic link"},
+        {"FileOfAnotherUser", "foreign", "2026-03-01.log is not a regular file of this user"},
+    };
+    const passwd* nobody = ::getpwnam("nobody");
+    const mode_t savedMask = ::umask(022);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray planted(c.planted);
+        if (planted == "foreign" && (::geteuid() != 0 || nobody == nullptr)) {
+            std::printf("skipped %s: needs root and the user nobody\n", c.name);
+            continue;
+        }
+        QTemporaryDir appDir;
+        QTemporaryDir stateDir;
+        QTemporaryDir elsewhere;
+        const QString folder = appDir.path() + "/logs/tarvo_manufacturing_tool";
+        const QString dayFile = folder + "/2026-03-01.log";
+        const QString victim = elsewhere.filePath("victim");
+        {
+            QFile file(victim);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("keep");
+        }
+        if (planted != "none") {
+            ASSERT_TRUE(QDir().mkpath(folder));
+        }
+        if (planted == "link") {
+            ASSERT_TRUE(QFile::link(victim, dayFile));
+        } else if (planted == "dangling") {
+            ASSERT_TRUE(QFile::link(elsewhere.filePath("created"), dayFile));
+        } else if (planted == "foreign") {
+            ASSERT_TRUE(QFile::copy(victim, dayFile));
+            ASSERT_EQ(
+                ::chown(QFile::encodeName(dayFile).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        qputenv("XDG_STATE_HOME", QFile::encodeName(stateDir.path()));
+        handler().setApplicationDirectory(appDir.path());
+        clearConsole();
+        log(QtInfoMsg, "secret");
+
+        const QString fallback = stateDir.path() + "/tarvo_manufacturing_tool/logs";
+        const QString used = c.reason != nullptr ? fallback : folder;
+        const QString shown = QString::fromLocal8Bit(consoleText());
+        if (c.reason != nullptr) {
+            EXPECT_EQ(
+                shown.toStdString(),
+                ("[Warning] The log folder beside the tool cannot be written (" + folder + ": " +
+                 c.reason + "), the log goes to: " + fallback + "\n\n[Info] secret\n\n")
+                    .toStdString());
+            EXPECT_EQ(modeOf(fallback), mode_t(0700));
+            EXPECT_EQ(modeOf(stateDir.path() + "/tarvo_manufacturing_tool"), mode_t(0700));
+        } else {
+            EXPECT_EQ(shown.toStdString(), "[Info] secret\n\n");
+            EXPECT_EQ(modeOf(appDir.path() + "/logs"), mode_t(0750));
+            EXPECT_EQ(modeOf(folder), mode_t(0750));
+        }
+        const QList<QByteArray> lines = decodedLines(used + "/2026-03-01.log");
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_EQ(lines.last().toStdString(), "[10:11:12][Info] secret");
+        EXPECT_EQ(modeOf(used + "/2026-03-01.log"), mode_t(0640));
+        EXPECT_EQ(readAll(victim), QByteArray("keep"));
+        EXPECT_FALSE(QFileInfo::exists(elsewhere.filePath("created")));
+        if (planted == "foreign") {
+            EXPECT_EQ(readAll(dayFile), QByteArray("keep"));
+        }
+    }
+    ::umask(savedMask);
+}
+
 TEST(LogHandlerPaths, FallbackFolderFollowsXdgStateHome) {
     struct Case {
         const char* state;  // nullptr: unset
@@ -286,8 +378,10 @@ TEST_F(LogHandlerTest, RemovedOrRotatedFileIsReopened) {
     struct Case {
         const char* name;
         bool rotate;  // renamed away instead of removed
+        bool create;  // and a new empty file made at the path, as logrotate's "create" does
     };
-    const Case cases[] = {{"Removed", false}, {"Rotated", true}};
+    const Case cases[] = {
+        {"Removed", false, false}, {"Rotated", true, false}, {"RotatedThenCreated", true, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = logFile("2026-03-01");
@@ -300,6 +394,10 @@ TEST_F(LogHandlerTest, RemovedOrRotatedFileIsReopened) {
             ASSERT_TRUE(QFile::rename(path, rotated));
         } else {
             ASSERT_TRUE(QFile::remove(path));
+        }
+        if (c.create) {
+            QFile created(path);
+            ASSERT_TRUE(created.open(QIODevice::WriteOnly));
         }
         setTime(kNoon.addSecs(1));
         log(QtInfoMsg, "after");
@@ -314,16 +412,29 @@ TEST_F(LogHandlerTest, RemovedOrRotatedFileIsReopened) {
 TEST_F(LogHandlerTest, FailedFileWriteIsReportedOnce) {
     const QString path = logFile("2026-03-01");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    if (!QFile::link("/dev/full", path)) {
-        GTEST_SKIP() << "cannot link the day's file to /dev/full";
+    // The day's file already at the size limit: every line written to it fails (the console
+    // file stays far below the limit).
+    constexpr rlim_t kLimit = 4096;
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(QByteArray(int(kLimit), '\n')), qint64(kLimit));
     }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = kLimit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     log(QtInfoMsg, "first");
     log(QtInfoMsg, "second");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
 
-    EXPECT_EQ(consoleText().toStdString(),
-              "[Info] first\n\n[Warning] Writing the log file " + path.toStdString() +
-                  " failed (No space left on device), log lines are lost\n\n"
-                  "[Info] second\n\n");
+    EXPECT_EQ(consoleText().toStdString(), "[Info] first\n\n[Warning] Writing the log file " +
+                                               path.toStdString() +
+                                               " failed (File too large), log lines are lost\n\n"
+                                               "[Info] second\n\n");
 }
 
 TEST_F(LogHandlerTest, ConcurrentMessagesStayWhole) {
@@ -406,23 +517,35 @@ QByteArray drain(int fd) {
     return bytes;
 }
 
-TEST_F(LogHandlerTest, TerminalShowsOneRewrittenLinePerTransfer) {
+// What a raw terminal of this many columns shows of the two transfers.
+QString shownOnTerminal(unsigned short columns, FILE* console) {
     int master = -1;
     int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
     termios raw{};
-    ASSERT_EQ(::tcgetattr(slave, &raw), 0);
+    EXPECT_EQ(::tcgetattr(slave, &raw), 0);
     ::cfmakeraw(&raw);
-    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
+    EXPECT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
     FILE* terminal = ::fdopen(slave, "w");
-    ASSERT_NE(terminal, nullptr);
-    handler().setConsole(terminal);
+    if (terminal == nullptr) {
+        ADD_FAILURE() << "no terminal";
+        return QString();
+    }
+    LogHandler::instance().setConsole(terminal);
 
     logTwoTransfers();
-    handler().setConsole(console);
+    LogHandler::instance().setConsole(console);
     const QString shown = QString::fromLatin1(drain(master));
     std::fclose(terminal);
     ::close(master);
+    return shown;
+}
+
+TEST_F(LogHandlerTest, TerminalShowsOneRewrittenLinePerTransfer) {
+    const QString shown = shownOnTerminal(80, console);
 
     // The first state of a transfer has no rate yet; the last is always drawn and ends the
     // line, as does any other message.
@@ -439,6 +562,16 @@ TEST_F(LogHandlerTest, TerminalShowsOneRewrittenLinePerTransfer) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(lines.at(i).toStdString(), kTwoTransfersInFile[i]);
     }
+}
+
+// A line reaching the last column would wrap, and "\r" would then rewrite only its last row.
+TEST_F(LogHandlerTest, ProgressLineStopsBeforeTheTerminalsLastColumn) {
+    EXPECT_EQ(shownOnTerminal(40, console).toStdString(),
+              "\r[Info] Write Memory.   45%  496 B of 1.\n\n"
+              "[Info] between\n\n"
+              "\r[Info] Load Image.   50%  508 B of 1016"
+              "\r[Info] Load Image.  100%  1016 B of 101\n\n"
+              "[Info] after\n\n");
 }
 
 TEST_F(LogHandlerTest, PipeGetsEveryProgressLineAsItIs) {

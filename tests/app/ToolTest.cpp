@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "app/LogHandler.h"
+#include "app/Version.h"
 #include "tests/common/ToolRun.h"
 
 namespace RomCmd {
@@ -19,7 +21,8 @@ namespace {
 using Test::ToolResult;
 using Test::ToolRun;
 
-const char kClosing[] = "[Info] \r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n";
+const std::string kClosing =
+    std::string("[Info] \r\nTarvo Manufacturing Tool End! Version:  \"") + kVersion + "\" \r\n";
 const char kNoDevice[] =
     "[Critical] Please select device type! 'p' is serial port, 'u' is usb device.";
 
@@ -46,8 +49,9 @@ QStringList entries(const QString& decoded) {
 
 // The closing line ends the output; only the serial port's own close line may follow it.
 bool endsWithClosingLine(const QString& output) {
-    static const QRegularExpression tail(QRegularExpression::escape(kClosing) +
-                                         "\n\n(\\[Info\\] serial close fd: [^\n]*\n\n)?\\z");
+    static const QRegularExpression tail(
+        QRegularExpression::escape(QString::fromStdString(kClosing)) +
+        "\n\n(\\[Info\\] serial close fd: [^\n]*\n\n)?\\z");
     return tail.match(output).hasMatch();
 }
 
@@ -95,7 +99,8 @@ TEST(ToolTest, VersionOption) {
         const ToolResult result = tool.run({option});
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.output.toStdString(), "tarvo_manufacturing_tool 0.6.0\n");
+        EXPECT_EQ(result.output.toStdString(),
+                  std::string("tarvo_manufacturing_tool ") + kVersion + "\n");
     }
 }
 
@@ -202,16 +207,35 @@ TEST(ToolTest, LogFileHoldsEveryMessageDebugIncluded) {
     EXPECT_EQ(result.output.toStdString(), console.toStdString());
 }
 
-TEST(ToolTest, StrayArgumentIsReported) {
+// A word that no option reads is a mistake (here a forgotten -r): refused before anything runs.
+TEST(ToolTest, StrayArgumentIsRefused) {
     ToolRun tool;
     // A port path holding a "-" stays the value of -p; the word after it is read by no option.
     const ToolResult result = tool.run({"-i", "-p", "/dev/serial/by-id/usb-x", "create-image"});
     ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.output.toStdString(),
-              "[Warning] Argument not used by any option: \"create-image\"\n\n"
-              "[Info] Run Imgage Edit Commands:\n\n" +
-                  std::string(kClosing) + "\n\n");
+              "tarvo_manufacturing_tool: Unexpected argument: create-image\n");
+}
+
+// The HID layer takes any file it can open for a device and crashes on what is none: a -u
+// path that names a file must be a HID device node.
+TEST(ToolTest, UsbPathThatIsNoHidDeviceIsRefused) {
+    ToolRun tool;
+    const QString file = tool.appDir() + "/not-a-device";
+    QFile plain(file);
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const QString& path : {file, QStringLiteral("/dev/null")}) {
+        SCOPED_TRACE(path.toStdString());
+        const ToolResult result = tool.run({"-u", path});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 2) << result.output.toStdString();
+        EXPECT_TRUE(result.output.startsWith(
+            "[Critical] Usb device open failed!  vid:  0  pid:  0  devicePath:  \"" + path +
+            "\"\n\n"))
+            << result.output.toStdString();
+    }
 }
 
 // Line scripts branch on the exit status; the closing line is printed whatever it is.
@@ -283,8 +307,8 @@ TEST(ToolTest, InterruptionEndsTheImageTool) {
     EXPECT_LT(sinceSignal.elapsed(), 5000);
     EXPECT_EQ(process->exitCode(), 143);
     output += QString::fromLocal8Bit(process->readAll());
-    EXPECT_TRUE(
-        output.endsWith("[Critical] Run interrupted by SIGTERM!\n\n" + QString(kClosing) + "\n\n"))
+    EXPECT_TRUE(output.endsWith("[Critical] Run interrupted by SIGTERM!\n\n" +
+                                QString::fromStdString(kClosing) + "\n\n"))
         << output.toStdString();
     EXPECT_EQ(output.count("[Critical]"), 1) << output.toStdString();
 }
@@ -348,6 +372,22 @@ TEST(LogDecodeTest, MissingFileDoesNotStopTheOthers) {
     const Decoded alone = runDecoder({second});
     EXPECT_EQ(alone.exitCode, 0);
     EXPECT_EQ(alone.out.toStdString(), "[01:02:03] [Warning] 2026-03-02.log\n");
+}
+
+// Only regular files are decoded: /dev/zero never ends, and a FIFO may never even open.
+TEST(LogDecodeTest, RefusesWhatIsNoRegularFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("fifo.log");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {QStringLiteral("/dev/zero"), fifo}) {
+        SCOPED_TRACE(path.toStdString());
+        const Decoded decoded = runDecoder({path});
+        EXPECT_EQ(decoded.exitCode, 1);
+        EXPECT_EQ(decoded.out.toStdString(), "");
+        EXPECT_EQ(decoded.err.toStdString(),
+                  "tarvo_log_decode: cannot open " + path.toStdString() + ": not a regular file\n");
+    }
 }
 
 TEST(LogDecodeTest, DayReadsTheFolderBesideTheToolAndTheStateFolder) {

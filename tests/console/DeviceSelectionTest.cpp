@@ -204,7 +204,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsbCase{",2", kTwoDevices, false, {"[Critical] Vid is not a number!"}, "", 0, 0, {}},
         UsbCase{"5e3a,zz", kTwoDevices, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
         UsbCase{"/dev/hidraw7", kTwoDevices, true, {}, "/dev/hidraw7", 0, 0, {{0, 0}}},
-        UsbCase{"0X0002", kTwoDevices, true, {}, "0X0002", 0, 0, {{0, 0}}},
+        // A capital 0X is a hexadecimal prefix too, not the name of a file.
+        UsbCase{"0X0002",
+                kTwoDevices,
+                true,
+                {"[Info] Detect one usb device:  \"/dev/hidraw3\"  and connect it automatically!"},
+                "/dev/hidraw3",
+                0x5E3A,
+                2,
+                {{0x5E3A, 2}}},
         // A product ID that is not one must never widen the search to every device.
         UsbCase{"0xzz", kForeignDevice, false, {"[Critical] Pid is not a number!"}, "", 0, 0, {}},
         UsbCase{

@@ -13,9 +13,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/ImageFormat.h"
+#include "app/Version.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {
@@ -28,7 +29,8 @@ QString block(const QString& message) {
     return message + "\n\n";
 }
 
-const char* const kEnd = "[Info] \r\nTarvo Manufacturing Tool End! Version:  \"0.6.0\" \r\n";
+const QString kEnd =
+    QString("[Info] \r\nTarvo Manufacturing Tool End! Version:  \"%1\" \r\n").arg(kVersion);
 
 // Checks that the messages stand in the output in this order, each one whole.
 ::testing::AssertionResult inOrder(const QString& output, const QStringList& messages) {
@@ -445,26 +447,62 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
-// A second Ctrl-C does not wait for the exchange under way, here a long wait for an
-// acknowledgement that never comes.
-TEST_F(EndToEnd, SecondSigintEndsAtOnce) {
-    startDevice({"--fault", "no-ack@3"});
-    const QString data = makeFile("data.bin", pattern(4096));
-    const auto process =
-        tool.start({"-p", sim.ptyPath(), "-t", "30000", "-r", "write-memory 0 20000000 " + data});
+// A signal ends a wait under way, not only the run between exchanges: here a device that
+// never answers and a time-out of 10 s.
+class EndToEndSilentWait : public EndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndToEndSilentWait, SigtermEndsTheWaitAtOnce) {
+    startDevice({"--fault", "no-ack"}, GetParam());
+    const QStringList arguments = deviceArguments() + QStringList{"-t", "10000", "-r", "query-rte"};
+    const auto process = hid ? tool.start(arguments, sim.hidEnvironment()) : tool.start(arguments);
     QString output;
-    ASSERT_TRUE(waitForOutput(*process, "Progress:  1004", kBoundMs, &output))
+    ASSERT_TRUE(waitForOutput(*process, "query rte", kBoundMs, &output)) << output.toStdString();
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QThread::msleep(1000);
+    ASSERT_EQ(::kill(pid_t(process->processId()), SIGTERM), 0);
+    ASSERT_TRUE(process->waitForFinished(kBoundMs));
+    EXPECT_LT(sinceStart.elapsed(), 1500);
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), 143);
+    output += QString::fromLocal8Bit(process->readAll());
+    EXPECT_TRUE(output.contains(block("[Critical] Run interrupted by SIGTERM!") + block(kEnd)))
         << output.toStdString();
-    QThread::msleep(300);
+    EXPECT_EQ(output.count("[Critical]"), 1) << output.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Carriers, EndToEndSilentWait, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "UsbHid" : "Uart");
+                         });
+
+// A second Ctrl-C ends the tool at once, even where the first cannot end the run: here its
+// console, a pipe that nobody reads, is full.
+TEST_F(EndToEnd, SecondSigintEndsAtOnce) {
+    startDevice();
+    const auto process = tool.start({"-p", sim.ptyPath(), "-r", "read-memory 0 20000000 65536"});
+    const QString wchan = QString("/proc/%1/wchan").arg(process->processId());
+    const auto blockedOnConsole = [&wchan] {
+        QFile file(wchan);
+        // "pipe_write", or "anon_pipe_write" on newer kernels
+        return file.open(QIODevice::ReadOnly) && file.readAll().endsWith("pipe_write");
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!blockedOnConsole() && clock.elapsed() < kBoundMs) {
+        QThread::msleep(50);
+    }
+    ASSERT_TRUE(blockedOnConsole());
     ASSERT_EQ(::kill(pid_t(process->processId()), SIGINT), 0);
     QThread::msleep(300);
+    ASSERT_TRUE(blockedOnConsole());
     QElapsedTimer sinceSecond;
     sinceSecond.start();
     ASSERT_EQ(::kill(pid_t(process->processId()), SIGINT), 0);
     ASSERT_TRUE(process->waitForFinished(kBoundMs));
     EXPECT_LT(sinceSecond.elapsed(), 5000);
     EXPECT_EQ(process->exitCode(), 130);
-    output += QString::fromLocal8Bit(process->readAll());
+    const QString output = QString::fromLocal8Bit(process->readAll());
     EXPECT_FALSE(output.contains("Tarvo Manufacturing Tool End!")) << output.toStdString();
 }
 

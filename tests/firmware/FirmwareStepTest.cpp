@@ -10,8 +10,8 @@
 
 #include "console/RomConsoleMode.h"
 #include "romcmd/DeviceType.h"
-#include "romcmd/Interruption.h"
 #include "tests/firmware/FirmwareTestSupport.h"
+#include "transport/Interruption.h"
 #include "transport/ResultCode.h"
 
 namespace RomCmd {

@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 
 #include "console/RomConsoleMode.h"
-#include "sim/ImageFormat.h"
 #include "tests/firmware/FirmwareTestSupport.h"
+#include "tools/ImageFormat.h"
 
 namespace RomCmd {
 namespace Test {

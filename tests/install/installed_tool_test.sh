@@ -56,6 +56,12 @@ want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
 [ "$(readlink "$dest/usr/bin/tarvo_manufacturing_tool")" = \
     ../lib/tarvo-manufacturing-tool/tarvo_manufacturing_tool ] || fail "bin/ link"
 
+# The rule gives the hidraw nodes of vendor 5e3a's USB devices (all of its parent keys match
+# on one USB device) to the logged-in user and to plugdev, and nothing wider.
+rule=$(grep -v '^#' "$dest/usr/lib/udev/rules.d/60-tarvo-boot-rom.rules" | grep -v '^$')
+[ "$rule" = 'SUBSYSTEM=="hidraw", SUBSYSTEMS=="usb", ATTRS{idVendor}=="5e3a", TAG+="uaccess", GROUP="plugdev", MODE="0660"' ] ||
+    fail "udev rule: $rule"
+
 tool=$dest/usr/bin/tarvo_manufacturing_tool
 # Runs the installed tool (bounded) and fails on a critical line or a non-zero status.
 run_tool() {

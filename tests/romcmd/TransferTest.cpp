@@ -1,6 +1,10 @@
 // Data transfers of the engine against a recording transport double.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,6 +37,11 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
         ADD_FAILURE() << "cannot prepare " << path.toStdString();
     }
     return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QList<int> progressOf(const QSignalSpy& spy, int* total) {
@@ -217,6 +226,8 @@ TEST(FileOperations, UnusableFileEndsWithOpenFailedBeforeAnythingIsSent) {
         [&](RomCmd& e) { return e.loadImage(empty); },
         [&](RomCmd& e) { return e.verifyChecksumByFile(1, 0, missing, 0); },
         [&](RomCmd& e) { return e.verifyChecksumByFile(1, 0, missing, 16); },
+        // A verification of nothing would pass whatever the memory holds.
+        [&](RomCmd& e) { return e.verifyChecksumByFile(1, 0, empty, 0); },
     };
     int index = 0;
     for (const auto& operation : operations) {
@@ -227,6 +238,42 @@ TEST(FileOperations, UnusableFileEndsWithOpenFailedBeforeAnythingIsSent) {
     }
     EXPECT_EQ(countFinishing(), 0);
     EXPECT_EQ(LogCapture::texts(QtCriticalMsg).size(), index) << "one clear line each";
+}
+
+// Data comes from regular files only, found out without waiting: a FIFO would hold the open
+// until a writer comes, and /dev/zero never ends. (The test holds the FIFO's other end, so
+// that an open that waited would not hang it.)
+TEST(FileOperations, InputThatIsNoRegularFileIsRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("fifo.bin");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int otherEnd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(otherEnd, 0);
+    struct Operation {
+        const char* name;
+        std::function<int(RomCmd&, const QString&)> run;
+    };
+    const Operation operations[] = {
+        {"Write Memory", [](RomCmd& e, const QString& p) { return e.writeMemoryByFile(1, 0, p); }},
+        {"Load Image", [](RomCmd& e, const QString& p) { return e.loadImage(p); }},
+        {"Verify Checksum",
+         [](RomCmd& e, const QString& p) { return e.verifyChecksumByFile(1, 0, p, 0); }},
+    };
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero")}) {
+        for (const Operation& operation : operations) {
+            SCOPED_TRACE(path.toStdString() + " " + operation.name);
+            LogCapture capture;
+            Rig rig = makeRig({response(0)});
+            EXPECT_EQ(operation.run(*rig.engine, path), 5);
+            EXPECT_TRUE(rig.io->written.isEmpty());
+            EXPECT_EQ(LogCapture::texts(QtCriticalMsg),
+                      QStringList{QString("Id:  \"hid-1\" \r\n Cmd '%1' file is not a regular "
+                                          "file! file:  \"%2\"")
+                                      .arg(operation.name, path)});
+        }
+    }
+    ::close(otherEnd);
 }
 
 // ---- verify checksum ----
@@ -521,6 +568,74 @@ TEST(ReadMemoryToFile, ErrorStatusCreatesNoFileAndOpenFailureIsReported) {
     EXPECT_EQ(LogCapture::matching("critical", "open file failed!").value(0),
               "Id:  \"hid-1\" \r\n Cmd 'Read Memory to File' open file failed!");
     EXPECT_EQ(LogCapture::matching("info", "Cmd 'Read Memory to File' finished!").size(), 2);
+}
+
+// A dump follows a link only when the link is the caller's or root's, the rule the kernel
+// keeps in sticky folders: another user's link could have it replace any file of ours. A FIFO
+// or socket is no target either.
+TEST(ReadMemoryToFile, LinkOfAnotherUserAndFifoAreRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString precious = writeFile(dir, "precious.bin", "keep");
+    const passwd* nobody = ::getpwnam("nobody");
+    struct Case {
+        const char* name;
+        const char* target;  // a link to the precious file, or a FIFO
+        bool foreign;        // the link belongs to nobody
+        int expected;
+        const char* critical;  // the refusal, empty for none
+    };
+    const Case cases[] = {
+        {"OwnLinkIsFollowed", "link", false, 0, ""},
+        {"LinkOfAnotherUser", "link", true, 5, "will not write through a link of another user!"},
+        {"Fifo", "fifo", false, 5, "file is a FIFO or socket!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.foreign && (::geteuid() != 0 || nobody == nullptr)) {
+            std::printf("skipped %s: needs root and the user nobody\n", c.name);
+            continue;
+        }
+        const QString path = dir.filePath(QString("%1.bin").arg(c.name));
+        int reader = -1;
+        if (QByteArray(c.target) == "link") {
+            ASSERT_TRUE(QFile::link(precious, path));
+            if (c.foreign) {
+                ASSERT_EQ(
+                    ::lchown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid),
+                    0);
+            }
+        } else {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            reader = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
+            ASSERT_GE(reader, 0);
+        }
+        LogCapture capture;
+        Rig rig = makeRig(withResponse({dataPacket(pattern(16))}));
+        EXPECT_EQ(rig.engine->readMemoryToFile(1, 0, 16, path), c.expected);
+        const QStringList refusals = LogCapture::texts(QtCriticalMsg);
+        if (c.expected == 0) {
+            EXPECT_TRUE(refusals.isEmpty()) << refusals.join('\n').toStdString();
+            EXPECT_EQ(readFile(precious), pattern(16));
+            writeFile(dir, "precious.bin", "keep");
+        } else {
+            ASSERT_EQ(refusals.size(), 1);
+            EXPECT_TRUE(refusals.first().contains(c.critical)) << refusals.first().toStdString();
+            EXPECT_TRUE(refusals.first().contains("\"" + path + "\""))
+                << refusals.first().toStdString();
+            if (c.foreign) {
+                EXPECT_TRUE(refusals.first().endsWith(" owner:  \"nobody\""))
+                    << refusals.first().toStdString();
+            }
+            EXPECT_EQ(readFile(precious), QByteArray("keep"));
+        }
+        EXPECT_EQ(QFileInfo(path).isSymLink(), QByteArray(c.target) == "link");
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_LT(::read(reader, &byte, 1), 0) << "data went into the FIFO";
+            ::close(reader);
+        }
+    }
 }
 
 TEST(ReadMemoryToFile, FullDiskIsAFailureNotASuccess) {

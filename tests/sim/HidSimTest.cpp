@@ -9,11 +9,11 @@
 #include <random>
 
 #include "romcmd/RomCmd.h"
-#include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
 #include "tests/common/ToolRun.h"
 #include "tests/sim/SimExchange.h"
 #include "tests/sim/SimTestUtil.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 #include "transport/HidIO.h"
 

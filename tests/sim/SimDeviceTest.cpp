@@ -3,9 +3,9 @@
 #include <QCryptographicHash>
 #include <random>
 
-#include "sim/ImageFormat.h"
 #include "sim/SimDevice.h"
 #include "tests/sim/SimTestUtil.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 
 namespace RomCmd {

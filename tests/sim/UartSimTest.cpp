@@ -11,10 +11,10 @@
 #include <random>
 
 #include "romcmd/RomCmd.h"
-#include "sim/ImageFormat.h"
 #include "tests/common/SimProcess.h"
 #include "tests/sim/SimExchange.h"
 #include "tests/sim/SimTestUtil.h"
+#include "tools/ImageFormat.h"
 #include "transport/Framing.h"
 #include "transport/SerialIO.h"
 

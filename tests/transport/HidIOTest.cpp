@@ -188,7 +188,7 @@ class HidAck : public HidFixture, public ::testing::WithParamInterface<AckCase> 
 TEST_P(HidAck, WritesReportAndMapsAcknowledgement) {
     const AckCase& c = GetParam();
     auto io = openPath();
-    io->setTimeout(250);
+    io->setTimeout(75);
     if (c.outcome > 0)
         HidDouble::queueReport(QByteArray::fromHex(c.reportHex));
     else if (c.outcome == 0)
@@ -204,7 +204,7 @@ TEST_P(HidAck, WritesReportAndMapsAcknowledgement) {
     EXPECT_EQ(writtenHex(), QStringList{"01a50c00" + payload.toHex()});
     ASSERT_EQ(HidDouble::reads().size(), 1);
     EXPECT_EQ(HidDouble::reads()[0].bufferSize, 4u);
-    EXPECT_EQ(HidDouble::reads()[0].timeoutMs, 250);
+    EXPECT_EQ(HidDouble::reads()[0].timeoutMs, 75);
     EXPECT_TRUE(log.messages(QtCriticalMsg).isEmpty()) << log.dump().toStdString();
 }
 

@@ -14,6 +14,7 @@
 #include "PtyPeer.h"
 #include "TransportTestUtil.h"
 #include "tests/common/LogCapture.h"
+#include "transport/SerialDeadline.h"
 #include "transport/SerialIO.h"
 
 using namespace RomCmd;
@@ -21,8 +22,47 @@ using namespace RomCmd::Test;
 
 namespace {
 
-// Lower bounds are exact to the millisecond; upper bounds leave room for a loaded machine.
-constexpr qint64 kSlackMs = 2500;
+// Lower bounds are exact to the millisecond; upper bounds leave room for a loaded machine,
+// yet less than 300 ms, so a bound 300 ms too long fails. The arithmetic itself is checked
+// exactly below.
+constexpr qint64 kSlackMs = 250;
+
+struct DeadlineCase {
+    const char* label;
+    uint32_t timeoutMs;
+    size_t count;
+    size_t got;
+    int64_t lastByteAt;
+    int64_t expected;  // with the read begun at 1000
+};
+
+class SerialReadDeadline : public ::testing::TestWithParam<DeadlineCase> {};
+
+TEST_P(SerialReadDeadline, IsExact) {
+    const DeadlineCase& c = GetParam();
+    EXPECT_EQ(SerialDeadline::read(c.timeoutMs, c.count, 1000, c.got, c.lastByteAt), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SerialReadDeadline,
+    ::testing::Values(DeadlineCase{"NoTimeOut", 0, 1, 0, 1000, -1},
+                      // 10 ms for the byte plus the time-out.
+                      DeadlineCase{"OneByte", 150, 1, 0, 1000, 1160},
+                      DeadlineCase{"TotalBeforeTheGap", 100, 50, 3, 1400, 1600},
+                      // Nothing at all: the time-out plus 1000 ms, not 10 ms per byte.
+                      DeadlineCase{"SilentLongRead", 200, 2050, 0, 1000, 2200},
+                      // After a byte, 1000 ms without another end the read.
+                      DeadlineCase{"GapAfterAByte", 8000, 10, 1, 1500, 2500},
+                      DeadlineCase{"EachByteRenewsTheGap", 8000, 10, 5, 4000, 5000}),
+    [](const ::testing::TestParamInfo<DeadlineCase>& info) {
+        return std::string(info.param.label);
+    });
+
+TEST(SerialWriteDeadline, IsExact) {
+    EXPECT_EQ(SerialDeadline::write(100, 4, 1000), 1140);
+    // Without a read time-out, the transports' default one.
+    EXPECT_EQ(SerialDeadline::write(0, 4, 1000), 11040);
+}
 
 class SerialTiming : public ::testing::Test {
 protected:
@@ -143,13 +183,14 @@ INSTANTIATE_TEST_SUITE_P(Table, SerialSlowStream,
                          });
 
 // A device that keeps sending bytes other than the start byte gets one time-out for the
-// whole search, not one per byte.
+// whole search, not one per byte: when the noise stops 900 ms into a search of 1000 ms, the
+// search ends 100 ms later, not a full time-out later.
 TEST_F(SerialTiming, StartByteSearchHasOneDeadline) {
-    auto io = openPort(200);
+    auto io = openPort(1000);
     ASSERT_EQ(io->status, 0);
     std::atomic<bool> stop{false};
     std::thread noise([this, &stop] {
-        const qint64 end = monotonicMs() + 10000;
+        const qint64 end = monotonicMs() + 900;
         while (!stop && monotonicMs() < end) {
             peer.feed(QByteArray(1, '\0'), 1000);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -161,8 +202,9 @@ TEST_F(SerialTiming, StartByteSearchHasOneDeadline) {
     stop = true;
     noise.join();
     EXPECT_EQ(result, 4);
-    EXPECT_GE(elapsed, 200);
-    EXPECT_LT(elapsed, 200 + kSlackMs);
+    EXPECT_GE(elapsed, 1000);
+    // The last read's 10 ms for its byte.
+    EXPECT_LT(elapsed, 1000 + 10 + kSlackMs);
     EXPECT_EQ(log.messages(QtCriticalMsg), QStringList{"Read timeout!"});
 }
 

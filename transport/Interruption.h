@@ -2,9 +2,10 @@
 
 namespace RomCmd {
 
-// SIGINT and SIGTERM during a run: the first one only asks the run to stop after the exchange
-// under way, so the device and the files are left consistent; a second SIGINT ends the
-// process at once.
+// SIGINT and SIGTERM during a run: the first one asks the run to stop; a wait under way ends
+// within a fraction of a second and no further packet is sent, so the files are left
+// consistent. A second SIGINT ends the process at once. The transports look at it too, which
+// is why it lives at the bottom layer.
 class Interruption {
 public:
     static void install();

@@ -7,8 +7,8 @@
 namespace RomCmd {
 namespace ImageFormat {
 
-// Load image understood by the virtual device: a 32-byte little-endian header
-// followed by the data that is placed at loadAddress of loadMemory.
+// Load image built by the image tool and read by the virtual device: a 32-byte
+// little-endian header followed by the data that is placed at loadAddress of loadMemory.
 //   0  magic        "TVIM"
 //   4  totalSize    header + data, in bytes
 //   8  loadMemory   memory identifier

@@ -1,4 +1,4 @@
-#include "romcmd/Interruption.h"
+#include "transport/Interruption.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -34,8 +34,8 @@ void Interruption::install() {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    // Calls under way carry on; the run looks at the request between exchanges.
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: a blocking call returns with EINTR, so its wait looks at the request.
+    action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 #endif
