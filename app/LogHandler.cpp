@@ -303,6 +303,11 @@ QString LogHandler::logFilePath(const QDate& date) {
     return logDirectory() + '/' + fileName(date);
 }
 
+QString LogHandler::openFilePath() {
+    QMutexLocker locker(&mutex);
+    return fd >= 0 ? pathText(filePath) : QString();
+}
+
 QString LogHandler::applicationDirectoryLocked() {
     if (applicationDirectory.isEmpty()) {
         applicationDirectory = executableDirectory();

@@ -51,6 +51,8 @@ public:
     // The folder beside the program and a day's file in it.
     QString logDirectory();
     QString logFilePath(const QDate& date);
+    // The file this run writes its lines to, wherever it was opened; empty while none is open.
+    QString openFilePath();
 
 private:
     LogHandler() = default;

@@ -69,6 +69,11 @@ void addOptions(QCommandLineParser& parser) {
                       "list the serial ports and the USB-HID devices (vendor 0x5E3A, or the IDs of "
                       "'-u') with their VID:PID, serial number and USB port location, then exit. "
                       "'-u port:<location>' or '-u serial:<serial number>' selects one of them."});
+    parser.addOption({"record",
+                      "append one JSON line describing this run (device, commands, results, "
+                      "files with their SHA-256) to <file>, created with mode 0640; several "
+                      "runs may share one file.",
+                      "file"});
 }
 
 bool setupOptions(QCoreApplication& app, QCommandLineParser& parser) {

@@ -6,6 +6,7 @@
 #include "app/LogHandler.h"
 #include "app/Options.h"
 #include "app/Version.h"
+#include "console/ExitStatus.h"
 #include "console/RomConsoleMode.h"
 #include "romcmd/RteRecords.h"
 #include "transport/Interruption.h"
@@ -43,10 +44,26 @@ int main(int argc, char* argv[]) {
                             ? "Run interrupted by SIGINT!"
                             : "Run interrupted by SIGTERM!");
     }
-    // The listing is a table for scripts: nothing follows it.
-    if (!console.listDevices) {
-        qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
-                << QCoreApplication::applicationVersion() << "\r\n";
+    int exitStatus =
+        RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
+    // The listing is a table for scripts, not a run: nothing follows it, it has no record.
+    if (console.listDevices) {
+        return exitStatus;
     }
-    return RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
+    if (parser.isSet(QStringLiteral("record"))) {
+        const QString recordPath = parser.value(QStringLiteral("record"));
+        QString error;
+        const QByteArray line =
+            console.recordLine(exitStatus, RomCmd::LogHandler::instance().openFilePath());
+        if (!RomCmd::RunRecord::append(recordPath, line, &error)) {
+            qCritical() << "The run record could not be written! File: " << recordPath
+                        << " error: " << error;
+            if (exitStatus == RomCmd::ExitSuccess) {
+                exitStatus = RomCmd::ExitRecordFailed;
+            }
+        }
+    }
+    qInfo() << "\r\nTarvo Manufacturing Tool End! Version: "
+            << QCoreApplication::applicationVersion() << "\r\n";
+    return exitStatus;
 }

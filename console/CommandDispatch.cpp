@@ -46,6 +46,13 @@ QStringList RomConsoleMode::splitTokens(const QString& command) {
 }
 
 bool RomConsoleMode::dispatchCommand(const QString& command) {
+    runRecord.beginCommand(command);
+    const bool ok = dispatchTokens(command);
+    runRecord.endCommand(ok);
+    return ok;
+}
+
+bool RomConsoleMode::dispatchTokens(const QString& command) {
     qInfo() << "Run command: " << command;
     const QStringList tokens = splitTokens(command);
     if (tokens.isEmpty()) {
@@ -68,6 +75,8 @@ bool RomConsoleMode::dispatchCommand(const QString& command) {
         // nothing to ask, and the erase handler reports the missing parameter.
         if (tokens.size() >= 2) {
             cmdQueryRte({QStringLiteral("query-rte"), QStringLiteral("4"), tokens.at(1)});
+            // The erase's own result and ROM status stand for the command, not the query's.
+            runRecord.forgetResult();
         }
         // No new exchange once a signal asked the run to stop.
         if (Interruption::requested()) {

@@ -31,7 +31,7 @@ bool RomConsoleMode::cmdQueryRte(const QStringList& tokens) {
     if (tokens.size() == 3 && !tokenToUInt(tokens.at(2), 16, notNumber, &arg)) {
         return false;
     }
-    const int status = romCmd->queryRte(rteId, arg);
+    const int status = noted(romCmd->queryRte(rteId, arg));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -57,7 +57,7 @@ bool RomConsoleMode::cmdConfigRte(const QStringList& tokens) {
     record.periphMask = mask;
     record.speed = baudRate;
     const int status =
-        romCmd->configRte(reinterpret_cast<const uint8_t*>(&record), kConfigRecordLength);
+        noted(romCmd->configRte(reinterpret_cast<const uint8_t*>(&record), kConfigRecordLength));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -75,7 +75,7 @@ bool RomConsoleMode::cmdReset(const QStringList& tokens) {
         !tokenToUInt(tokens.at(1), 10, "Parameter 'ResetType' is not a number!", &resetType)) {
         return false;
     }
-    const int status = romCmd->resetDevice(resetType);
+    const int status = noted(romCmd->resetDevice(resetType));
     if (status == ResultInterrupted) {
         return false;
     }

@@ -58,7 +58,8 @@ bool RomConsoleMode::cmdLoadBlfw(const QStringList& tokens) {
         qCritical() << QString("Can not find blfw path: " + file);
         return false;
     }
-    const int status = romCmd->loadImage(file);
+    runRecord.noteFile(file, false);
+    const int status = noted(romCmd->loadImage(file));
     if (status == ResultInterrupted) {
         return false;
     }

@@ -56,7 +56,7 @@ bool RomConsoleMode::cmdConfigMemory(const QStringList& tokens) {
         !tokenToUInt(tokens.at(2), 16, "Parameter 'Address' is not a number!", &address)) {
         return false;
     }
-    const int status = romCmd->configMemory(memoryId, address);
+    const int status = noted(romCmd->configMemory(memoryId, address));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -79,7 +79,7 @@ bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
         return false;
     }
     if (tokens.size() == 4) {
-        const int status = romCmd->readMemory(memoryId, address, length, false);
+        const int status = noted(romCmd->readMemory(memoryId, address, length, false));
         // The run reports an interruption once; the stopped command adds no line of its own.
         if (status == ResultInterrupted) {
             return false;
@@ -93,7 +93,8 @@ bool RomConsoleMode::cmdReadMemory(const QStringList& tokens) {
         return true;
     }
     const QString& path = tokens.at(4);
-    const int status = romCmd->readMemoryToFile(memoryId, address, length, path);
+    runRecord.noteFile(path, true);
+    const int status = noted(romCmd->readMemoryToFile(memoryId, address, length, path));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -161,10 +162,11 @@ bool RomConsoleMode::cmdWriteMemory(const QStringList& tokens) {
     return runDataCommand(
         tokens, "Write memory failed!",
         [this](uint32_t id, uint32_t address, const uint8_t* data, uint32_t length) {
-            return romCmd->writeMemory(id, address, data, length);
+            return noted(romCmd->writeMemory(id, address, data, length));
         },
         [this](uint32_t id, uint32_t address, const QString& path) {
-            return romCmd->writeMemoryByFile(id, address, path);
+            runRecord.noteFile(path, false);
+            return noted(romCmd->writeMemoryByFile(id, address, path));
         });
 }
 
@@ -172,10 +174,11 @@ bool RomConsoleMode::cmdVerifyChecksum(const QStringList& tokens) {
     return runDataCommand(
         tokens, "Verify checksum failed!",
         [this](uint32_t id, uint32_t address, const uint8_t* data, uint32_t length) {
-            return romCmd->verifyChecksum(id, address, data, length);
+            return noted(romCmd->verifyChecksum(id, address, data, length));
         },
         [this](uint32_t id, uint32_t address, const QString& path) {
-            return romCmd->verifyChecksumByFile(id, address, path, 0);
+            runRecord.noteFile(path, false);
+            return noted(romCmd->verifyChecksumByFile(id, address, path, 0));
         });
 }
 
@@ -190,7 +193,8 @@ bool RomConsoleMode::cmdEraseRegion(const QStringList& tokens) {
         return false;
     }
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
-    const int status = romCmd->eraseRegion(memoryId, address, length, memorySizeMb * kEraseMsPerMb);
+    const int status =
+        noted(romCmd->eraseRegion(memoryId, address, length, memorySizeMb * kEraseMsPerMb));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -210,7 +214,7 @@ bool RomConsoleMode::cmdEraseChip(const QStringList& tokens) {
         return false;
     }
     qInfo() << "current flash size: " << memorySizeMb << "Mbytes";
-    const int status = romCmd->eraseAll(memoryId, memorySizeMb * kEraseMsPerMb);
+    const int status = noted(romCmd->eraseAll(memoryId, memorySizeMb * kEraseMsPerMb));
     if (status == ResultInterrupted) {
         return false;
     }
@@ -238,7 +242,8 @@ bool RomConsoleMode::cmdLoadImage(const QStringList& tokens) {
                     << " File Path:" << path;
         return false;
     }
-    const int status = romCmd->loadImage(path);
+    runRecord.noteFile(path, false);
+    const int status = noted(romCmd->loadImage(path));
     if (status == ResultInterrupted) {
         return false;
     }

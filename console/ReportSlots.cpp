@@ -98,9 +98,11 @@ void RomConsoleMode::slotRTEQueried(int rteId, QVariant variant) {
                         ? 1
                         : 0;
             }
+            const QString lifeCycle =
+                QStringLiteral("%1").arg(uint(info.lifeCycle), 2, 16, QLatin1Char('0'));
             qInfo() << "SoC Revision: " << versionText(info.socRevision);
-            qInfo() << "SoC LifeCycle: "
-                    << QStringLiteral("%1").arg(uint(info.lifeCycle), 2, 16, QLatin1Char('0'));
+            qInfo() << "SoC LifeCycle: " << lifeCycle;
+            runRecord.noteRom(version, versionText(info.socRevision), lifeCycle);
             const QMap<uint32_t, QString>& names = capabilityNames();
             for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
                 if (info.capabilities & it.key()) {
@@ -175,7 +177,8 @@ void RomConsoleMode::slotRTEQueried(int rteId, QVariant variant) {
 }
 
 void RomConsoleMode::slotMemoryReadProgress(uint32_t, uint32_t, const uint8_t* value,
-                                            uint32_t length, uint32_t, uint32_t) {
+                                            uint32_t length, uint32_t, uint32_t progress) {
+    runRecord.noteBytes(progress);
     if (value == nullptr) {
         return;
     }
@@ -193,18 +196,22 @@ void RomConsoleMode::slotMemoryReadProgress(uint32_t, uint32_t, const uint8_t* v
 }
 
 void RomConsoleMode::slotMemory2FileReadProgress(int total, int progress) {
+    runRecord.noteBytes(uint32_t(progress));
     logProgress("Read Memory to File.", total, progress);
 }
 
 void RomConsoleMode::slotMemoryWriteProgress(int total, int progress) {
+    runRecord.noteBytes(uint32_t(progress));
     logProgress("Write Memory.", total, progress);
 }
 
 void RomConsoleMode::slotFile2MemoryWriteProgress(int total, int progress) {
+    runRecord.noteBytes(uint32_t(progress));
     logProgress("Write File to Memory.", total, progress);
 }
 
 void RomConsoleMode::slotImageLoadProgress(int total, int progress) {
+    runRecord.noteBytes(uint32_t(progress));
     logProgress("Load Image.", total, progress);
 }
 

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
+#include <QJsonObject>
 
 #include "console/ExitStatus.h"
 #include "console/FirmwareFiles.h"
@@ -29,6 +31,7 @@ QString firmwarePathFor(const QString& value) {
 
 RomConsoleMode::RomConsoleMode(QCommandLineParser& parser, QObject* parent)
     : QObject(parent), environment(std::make_shared<DeviceEnvironment>()) {
+    runRecord.start(QCoreApplication::arguments());
     if (parser.isSet(QStringLiteral("i"))) {
         consoleType = 1;
     } else {
@@ -167,6 +170,69 @@ bool RomConsoleMode::runRomApiCommands() {
         }
     }
     return true;
+}
+
+namespace {
+
+QJsonValue textOrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// 0 is what a selection that takes any ID leaves: the ID is not known then.
+QJsonValue usbId(int32_t value) {
+    if (value == 0) {
+        return QJsonValue();
+    }
+    return QStringLiteral("%1").arg(uint(value) & 0xFFFF, 4, 16, QLatin1Char('0'));
+}
+
+}  // namespace
+
+QJsonValue RomConsoleMode::deviceRecord() const {
+    if (consoleType == 1 || deviceType == 0) {
+        return QJsonValue();
+    }
+    if (deviceType == kSerialDevice) {
+        return QJsonObject{{"carrier", "uart"},
+                           {"port", textOrNull(serialParam.portName)},
+                           {"baud", serialParam.baudRate}};
+    }
+    return QJsonObject{{"carrier", "hid"},
+                       {"path", textOrNull(usbInfo.devicePath)},
+                       {"vid", usbId(usbInfo.vid)},
+                       {"pid", usbId(usbInfo.pid)},
+                       {"serial", textOrNull(usbInfo.serialNumber)},
+                       {"location", textOrNull(usbInfo.location)}};
+}
+
+QJsonObject RomConsoleMode::firmwareRecord() const {
+    QString step;
+    if (!loadFirmware) {
+        step = QStringLiteral("not asked");
+    } else if (firmwareIgnored) {
+        step = QStringLiteral("gave up");
+    } else if (firmwareLoaded == 1) {
+        // Found running at the first look, or running after a load and a reconnection.
+        step = firmwareAttempts <= 1 ? QStringLiteral("already running") : QStringLiteral("loaded");
+    } else {
+        step = QStringLiteral("interrupted");
+    }
+    QJsonObject object{{"step", step}, {"attempts", firmwareAttempts}};
+    object.insert("file", loadFirmware && QFileInfo(firmwarePath).isFile()
+                              ? QJsonValue(RunRecord::fileObject(firmwarePath, false))
+                              : QJsonValue());
+    return object;
+}
+
+QByteArray RomConsoleMode::recordLine(int exitStatus, const QString& logFile) const {
+    return runRecord.line(deviceRecord(), firmwareRecord(), exitStatus, logFile);
+}
+
+int RomConsoleMode::noted(int status) {
+    uint32_t romStatus = 0;
+    const bool hasRomStatus = romCmd != nullptr && romCmd->takeRomStatus(&romStatus);
+    runRecord.noteResult(status, hasRomStatus, romStatus);
+    return status;
 }
 
 void RomConsoleMode::setEnvironment(std::shared_ptr<DeviceEnvironment> newEnvironment) {

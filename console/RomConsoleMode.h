@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "console/DeviceEnvironment.h"
+#include "console/RunRecord.h"
 #include "romcmd/RomCmd.h"
 #include "transport/SerialPortInfo.h"
 #include "transport/UsbInfo.h"
@@ -41,6 +42,7 @@ public:
 
     // Dispatch.
     bool dispatchCommand(const QString& command);
+    bool dispatchTokens(const QString& command);
     static QStringList splitTokens(const QString& command);
 
     // Image editor mode.
@@ -70,6 +72,11 @@ public:
     // (false, with its critical line) when another device sits at its path.
     bool confirmSelectedUsbDevice();
 
+    // The --record line of this run, built from what the run saw.
+    QByteArray recordLine(int exitStatus, const QString& logFile) const;
+    QJsonValue deviceRecord() const;
+    QJsonObject firmwareRecord() const;
+
     static QString statusText(int status);
     static QString formatSize(uint64_t bytes);
     // Decimal first; only if that fails, hexadecimal.
@@ -90,6 +97,7 @@ public:
     int32_t firmwareLoaded = 0;
     // Set when the firmware step gave up and the commands ran against the ROM instead.
     bool firmwareIgnored = false;
+    RunRecord runRecord;
     bool listDevices = false;
     // Set when another device took the selected one's path.
     bool selectedDeviceLost = false;
@@ -114,6 +122,8 @@ private:
     void followSelectedUsbDevice(const UsbInfo& device);
     // The one attached device with the selected identity, or none.
     const UsbInfo* findSelectedUsbDevice(const QList<UsbInfo>& attached) const;
+    // Passes an engine result through, noting it and the ROM status for the run record.
+    int noted(int status);
 
     std::shared_ptr<DeviceEnvironment> environment;
 };

@@ -271,7 +271,16 @@ int RomCmd::readResponse(uint8_t* buffer, uint32_t* romStatus) {
         return ResultFailure;
     }
     *romStatus = getLe32(buffer + kResponseStatusOffset);
+    romStatusSeen = true;
+    lastRomStatus = *romStatus;
     return ResultOk;
+}
+
+bool RomCmd::takeRomStatus(uint32_t* status) {
+    const bool seen = romStatusSeen;
+    *status = lastRomStatus;
+    romStatusSeen = false;
+    return seen;
 }
 
 int RomCmd::reportRomError(uint32_t romStatus, const char* idLabel, bool disallowedApplies) {

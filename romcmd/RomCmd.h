@@ -54,6 +54,8 @@ public:
     static QStringList usbDevicePaths(uint16_t vid, uint16_t pid);
 
     DeviceIO* transport() const { return io.get(); }
+    // The ROM status of the last response read, once: false when none came since.
+    bool takeRomStatus(uint32_t* status);
 
 signals:
     void signalAddLogs(QString log, LogLevel level = LogDebug);
@@ -94,6 +96,8 @@ private:
     int32_t deviceType;
     QString id;
     bool fixedTimeout = false;
+    bool romStatusSeen = false;
+    uint32_t lastRomStatus = 0;
 
     static constexpr int kChunkSize = 512;
     uint8_t chunk[kChunkSize];

@@ -38,6 +38,8 @@ const char kUsage[] =
     "Options:\n"
     "  --link PATH            also make PATH a symbolic link to the pseudo-terminal\n"
     "  --baud N               pace the UART like a real 8N1 line at N bit/s (default: no pacing)\n"
+    "  --reply-latency MS     hold UART bursts shorter than 62 bytes MS ms, as a USB-serial\n"
+    "                         chip's latency timer does (default 0)\n"
     "  --hid-socket PATH      also serve USB-HID devices on this Unix socket (for "
     "libtarvo_hidsim.so),\n"
     "                         or on 127.0.0.1:PORT when PATH is tcp:PORT\n"
@@ -107,6 +109,7 @@ int main(int argc, char** argv) {
     std::string linkPath;
     std::string hidSocket;
     uint32_t baud = 0;
+    uint32_t replyLatencyMs = 0;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -134,6 +137,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--baud") {
             if (!number(&baud, 50, 20000000)) {
                 return fail("--baud needs a bit rate from 50 to 20000000");
+            }
+        } else if (arg == "--reply-latency") {
+            if (!number(&replyLatencyMs, 0, 1000)) {
+                return fail("--reply-latency needs milliseconds from 0 to 1000");
             }
         } else if (arg == "--hid-socket") {
             if (!value(&hidSocket) || hidSocket.empty() || hidSocket.size() > 100) {
@@ -249,7 +256,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    UartLink uart(baud);
+    UartLink uart(baud, replyLatencyMs);
     std::string error;
     if (!uart.open(&error)) {
         return fail(error);

@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kInterByteMs = 1000;   // a packet that stalls this long is dropped
 constexpr int kWriteBoundMs = 2000;  // output the host does not drain is dropped after this
+// An FTDI chip sends at once only a full USB packet: 64 bytes less its 2 status bytes.
+constexpr size_t kChipPacketData = 62;
 
 int remainingMs(Clock::time_point deadline) {
     const auto left =
@@ -220,6 +222,9 @@ HostFrame UartLink::receive(int timeoutMs) {
 
 void UartLink::writeAll(const std::vector<uint8_t>& bytes) {
     waitForWire(bytes.size());
+    if (replyLatencyMs > 0 && bytes.size() < kChipPacketData) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(replyLatencyMs));
+    }
     size_t done = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteBoundMs);
     while (done < bytes.size()) {

@@ -14,7 +14,8 @@ namespace Sim {
 // open by the device as well, so hosts can open and close it any number of times.
 class UartLink : public Link {
 public:
-    explicit UartLink(uint32_t baud = 0) : baud(baud), toHost(baud), fromHost(baud) {}
+    explicit UartLink(uint32_t baud = 0, uint32_t replyLatencyMs = 0)
+        : baud(baud), replyLatencyMs(replyLatencyMs), toHost(baud), fromHost(baud) {}
     ~UartLink() override;
     UartLink(const UartLink&) = delete;
     UartLink& operator=(const UartLink&) = delete;
@@ -42,6 +43,8 @@ private:
     bool reopenSlave();
 
     uint32_t baud;
+    // A USB-serial chip's latency timer: bursts shorter than one USB packet wait this long.
+    uint32_t replyLatencyMs;
     // Paced line (baud > 0): each direction's wire clock, the time the last host frame had
     // fully arrived, and how late the last wait for the wire woke up.
     WireClock toHost;

@@ -49,10 +49,12 @@ private:
 #else
     size_t takeInput(uint8_t* data, size_t count);
     bool waitReadable(int64_t waitMs, bool* hungUp);
+    static bool requestLowLatency(int handle, bool on);
 
     int fd = -1;
     int readFd = -1;  // blocking, for reads only
     bool blockingReads = false;
+    bool lowLatencyAdded = false;
     // What one read() brought beyond the count asked for: a packet's bytes arrive together,
     // and fetching them one syscall each costs more than the rest of the exchange.
     uint8_t input[4096];

@@ -4,6 +4,7 @@
 // glibc's <termios.h>; everything here therefore goes through ioctl.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -162,7 +163,22 @@ bool SerialPort::open(const std::string& name, int* errorNumber) {
     }
     ::ioctl(handle, TIOCEXCL);
     fd = handle;
+    lowLatencyAdded = requestLowLatency(fd, true);
     return true;
+}
+
+// USB-serial chips hold short replies back for their latency timer (16 ms on FTDI chips) unless
+// the port is in low-latency mode; every packet waits for a 2-byte acknowledgement, so that
+// timer would set the pace of the whole line. Drivers without the setting (a pseudo-terminal)
+// refuse the request, and the port is used as it is. Returns true when the flag was changed.
+bool SerialPort::requestLowLatency(int handle, bool on) {
+    struct serial_struct serial {};
+    if (::ioctl(handle, TIOCGSERIAL, &serial) != 0)
+        return false;
+    if (((serial.flags & ASYNC_LOW_LATENCY) != 0) == on)
+        return false;
+    serial.flags = on ? (serial.flags | ASYNC_LOW_LATENCY) : (serial.flags & ~ASYNC_LOW_LATENCY);
+    return ::ioctl(handle, TIOCSSERIAL, &serial) == 0;
 }
 
 void SerialPort::setLine(int baudRate, uint8_t byteSize, int parity, int stopBits) {
@@ -363,6 +379,10 @@ size_t SerialPort::write(const uint8_t* data, size_t count) {
 int SerialPort::close() {
     if (!isOpen())
         return 0;
+    // The port goes back to the driver's setting for whoever opens it next.
+    if (lowLatencyAdded)
+        requestLowLatency(fd, false);
+    lowLatencyAdded = false;
     ::ioctl(fd, TIOCNXCL);
     if (readFd >= 0)
         ::close(readFd);

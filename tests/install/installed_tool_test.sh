@@ -32,19 +32,22 @@ expected=(
     usr/bin/tarvo_log_decode
     usr/bin/tarvo_manufacturing_tool
     usr/bin/tarvo_romsim
+    usr/bin/tarvo_station
     usr/lib/tarvo-manufacturing-tool/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_signed.bin
     usr/lib/tarvo-manufacturing-tool/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin
     usr/lib/tarvo-manufacturing-tool/console_instruction
     usr/lib/tarvo-manufacturing-tool/libtarvo_hidsim.so
     usr/lib/tarvo-manufacturing-tool/tarvo_manufacturing_tool
+    usr/lib/tarvo-manufacturing-tool/tarvo_station
     usr/lib/tarvo-manufacturing-tool/tools/tarvo_img_util
     usr/lib/udev/rules.d/60-tarvo-boot-rom.rules
     usr/share/bash-completion/completions/tarvo_manufacturing_tool
+    usr/share/bash-completion/completions/tarvo_station
     usr/share/doc/tarvo-manufacturing-tool/copyright
 )
 if [ "$man_pages" = ON ]; then
     expected+=(usr/share/man/man1/tarvo_log_decode.1.gz usr/share/man/man1/tarvo_manufacturing_tool.1.gz
-        usr/share/man/man1/tarvo_romsim.1.gz)
+        usr/share/man/man1/tarvo_romsim.1.gz usr/share/man/man1/tarvo_station.1.gz)
 fi
 installed=$(cd "$dest" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
@@ -91,6 +94,11 @@ done
 
 run_tool uart "$tool" -p "$pty" -r query-rte
 grep -q "QueryRTE success" "$work/uart.out" || { cat "$work/uart.out" >&2; fail "uart run"; }
+
+# The installed runner finds the tool beside it through its link.
+run_tool station "$dest/usr/bin/tarvo_station" -p "$pty" -- -r query-rte
+grep -q "Total: 1 boards, 1 passed, 0 failed" "$work/station.out" ||
+    { cat "$work/station.out" >&2; fail "station run"; }
 
 # The firmware step finds bl_fw/ through the link.
 run_tool usb-hid env LD_PRELOAD="$app/libtarvo_hidsim.so" TARVO_HIDSIM_SOCKET="$work/hid.sock" \

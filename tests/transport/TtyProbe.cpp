@@ -2,10 +2,12 @@
 
 // Kept apart from <termios.h>, which clashes with the kernel's termios2 header.
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 #include <atomic>
 #include <cstdarg>
+#include <mutex>
 
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
@@ -14,6 +16,11 @@ namespace {
 std::atomic<bool> requested{false};
 std::atomic<uint32_t> requestedFlags{0};
 
+std::mutex driverMutex;
+bool driverPlayed = false;
+int driverFlags = 0;
+std::vector<int> driverSettings;
+
 }  // namespace
 
 extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
@@ -21,6 +28,20 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     va_start(args, request);
     void* argument = va_arg(args, void*);
     va_end(args);
+    if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
+        std::lock_guard<std::mutex> lock(driverMutex);
+        if (driverPlayed) {
+            auto* serial = static_cast<serial_struct*>(argument);
+            if (request == TIOCGSERIAL) {
+                *serial = serial_struct{};
+                serial->flags = driverFlags;
+            } else {
+                driverFlags = serial->flags;
+                driverSettings.push_back(serial->flags);
+            }
+            return 0;
+        }
+    }
     const int result = __real_ioctl(fd, request, argument);
     if (result == 0 && (request == TCSETS2 || request == TCSETS || request == TCSETSW2 ||
                         request == TCSETSF2 || request == TCSETSW || request == TCSETSF)) {
@@ -50,6 +71,18 @@ bool lineSettingRequested() {
 }
 void forgetRequestedLineSetting() {
     requested = false;
+}
+
+void playSerialDriver(bool on, int flags) {
+    std::lock_guard<std::mutex> lock(driverMutex);
+    driverPlayed = on;
+    driverFlags = flags;
+    driverSettings.clear();
+}
+
+std::vector<int> serialSettingsRequested() {
+    std::lock_guard<std::mutex> lock(driverMutex);
+    return driverSettings;
 }
 
 }  // namespace Test

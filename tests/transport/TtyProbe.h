@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace RomCmd {
 namespace Test {
@@ -14,6 +15,11 @@ uint32_t ttyOutputSpeed(int fd);
 uint32_t lastRequestedControlFlags();
 bool lineSettingRequested();
 void forgetRequestedLineSetting();
+
+// A pty has no serial driver settings; with a driver played, TIOCGSERIAL answers `flags` and
+// every TIOCSSERIAL is kept (its flags, in order) and taken over.
+void playSerialDriver(bool on, int flags);
+std::vector<int> serialSettingsRequested();
 
 }  // namespace Test
 }  // namespace RomCmd
