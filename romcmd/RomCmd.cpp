@@ -6,12 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -19,6 +13,7 @@
 #include <memory>
 
 #include "romcmd/CommandTables.h"
+#include "romcmd/DataFile.h"
 #include "romcmd/DeviceType.h"
 #include "romcmd/HexText.h"
 #include "transport/Framing.h"
@@ -96,83 +91,6 @@ QVariant recordFrom(const uint8_t* data) {
     std::memcpy(&record, data, sizeof(Record));
     return QVariant::fromValue(record);
 }
-
-enum class InputFile { Opened, OpenFailed, NotRegular };
-
-// Data comes from regular files only: a FIFO would hold open() until a writer comes, and a
-// device such as /dev/zero never ends. Opened without waiting, then examined.
-InputFile openInputFile(const QString& path, QFile* file) {
-#ifdef _WIN32
-    file->setFileName(path);
-    if (!file->open(QIODevice::ReadOnly)) {
-        return InputFile::OpenFailed;
-    }
-    if (!QFileInfo(path).isFile()) {
-        file->close();
-        return InputFile::NotRegular;
-    }
-    return InputFile::Opened;
-#else
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return InputFile::OpenFailed;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return InputFile::NotRegular;
-    }
-    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return InputFile::OpenFailed;
-    }
-    return InputFile::Opened;
-#endif
-}
-
-#ifndef _WIN32
-QString userName(uid_t uid) {
-    const passwd* entry = ::getpwuid(uid);
-    return entry != nullptr ? QString::fromLocal8Bit(entry->pw_name) : QString::number(uid);
-}
-
-// The kernel follows a link in a sticky folder only when the link belongs to the follower or
-// to root; a dump written through another user's link would replace a file of ours, so the
-// same rule holds in every folder. A FIFO would hold the open until a reader comes. Logs why
-// a path is refused and returns true then.
-bool refuseReadTarget(const QString& id, const QString& path) {
-    QString current = path;
-    // Each link of a chain counts; the kernel's limit on a chain's length.
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat info {};
-        if (::lstat(QFile::encodeName(current).constData(), &info) != 0) {
-            return false;
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
-                qCritical() << "Id: " << id << "\r\n"
-                            << "Cmd 'Read Memory to File' file is a FIFO or socket! file: "
-                            << current;
-                return true;
-            }
-            return false;
-        }
-        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-            qCritical() << "Id: " << id << "\r\n"
-                        << "Cmd 'Read Memory to File' will not write through a link of another "
-                           "user! link: "
-                        << current << " owner: " << userName(info.st_uid);
-            return true;
-        }
-        const QString target = QFile::symLinkTarget(current);
-        if (target.isEmpty()) {
-            return false;
-        }
-        current = target;
-    }
-    return false;
-}
-#endif
 
 // A regular file at the path is replaced only by a complete read: the data goes to a temporary
 // file beside it, renamed over the path at the end. A device node such as /dev/null cannot be
@@ -526,11 +444,9 @@ int RomCmd::readData(uint32_t memoryId, uint32_t address, uint32_t length, bool 
 
     std::unique_ptr<QFileDevice> file;
     if (toFile) {
-#ifndef _WIN32
-        if (refuseReadTarget(id, *filePath)) {
+        if (DataFile::refuseReadTarget(id, *filePath)) {
             return finish(finishing, ResultOpenFailed);
         }
-#endif
         file = openReadTarget(*filePath);
         if (!file) {
             qCritical() << "Id: " << id << "\r\n"
@@ -706,13 +622,13 @@ int RomCmd::writeMemoryByFile(uint32_t memoryId, uint32_t address, const QString
     qInfo() << "Write memory by file"
             << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath;
     QFile file;
-    const InputFile opened = openInputFile(filePath, &file);
-    if (opened == InputFile::OpenFailed) {
+    const DataFile::Input opened = DataFile::openInput(filePath, &file);
+    if (opened == DataFile::Input::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Write Memory' open file failed!";
         return ResultOpenFailed;
     }
-    if (opened == InputFile::NotRegular) {
+    if (opened == DataFile::Input::NotRegular) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Write Memory' file is not a regular file! file: " << filePath;
         return ResultOpenFailed;
@@ -742,13 +658,13 @@ int RomCmd::loadImage(const QString& filePath) {
     qInfo() << "Load image"
             << " filePath: " << filePath;
     QFile file;
-    const InputFile opened = openInputFile(filePath, &file);
-    if (opened == InputFile::OpenFailed) {
+    const DataFile::Input opened = DataFile::openInput(filePath, &file);
+    if (opened == DataFile::Input::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Load Image' open file failed!";
         return ResultOpenFailed;
     }
-    if (opened == InputFile::NotRegular) {
+    if (opened == DataFile::Input::NotRegular) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Load Image' file is not a regular file! file: " << filePath;
         return ResultOpenFailed;
@@ -809,13 +725,13 @@ int RomCmd::verifyChecksumByFile(uint32_t memoryId, uint32_t address, const QStr
             << " id: " << hex8(memoryId) << " address: " << hex8(address) << " file: " << filePath
             << " file length: " << quint64(length);
     QFile file;
-    const InputFile opened = openInputFile(filePath, &file);
-    if (opened == InputFile::OpenFailed) {
+    const DataFile::Input opened = DataFile::openInput(filePath, &file);
+    if (opened == DataFile::Input::OpenFailed) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Verify Checksum' open file failed!";
         return ResultOpenFailed;
     }
-    if (opened == InputFile::NotRegular) {
+    if (opened == DataFile::Input::NotRegular) {
         qCritical() << "Id: " << id << "\r\n"
                     << "Cmd 'Verify Checksum' file is not a regular file! file: " << filePath;
         return ResultOpenFailed;

@@ -26,13 +26,8 @@ constexpr int kReadSliceMs = 100;
 // The HID layer takes any file it can open for a device, and crashes on what is none. A path
 // that names no file (the virtual device's) is the HID layer's to judge.
 bool isHidNode(const QString& path) {
-#ifdef _WIN32
-    Q_UNUSED(path);
-    return true;
-#else
     return DeviceNode::classify(QFile::encodeName(path).toStdString(), "hidraw", false) !=
            DeviceNode::Kind::Other;
-#endif
 }
 
 }  // namespace
