@@ -290,7 +290,7 @@ TEST_F(RunRecordTest, UnwritableRecordIsExitFive) {
 }
 
 // The tool itself, 8 processes at once, each run after run, appending to one file: every
-// line whole. TARVO_RECORD_RUNS sets the runs per process (ctest's long label: 100).
+// line whole. TARVO_RECORD_RUNS sets the runs per process (100 in the CTest case of 800 lines).
 TEST_F(RunRecordTest, ToolRunsShareOneFile) {
     const int runs = qEnvironmentVariableIsSet("TARVO_RECORD_RUNS")
                          ? qEnvironmentVariableIntValue("TARVO_RECORD_RUNS")
