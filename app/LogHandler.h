@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QMutex>
@@ -11,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/LogFile.h"
 #include "app/ProgressLine.h"
 
 namespace RomCmd {
@@ -63,8 +62,6 @@ private:
     void progressLocked(const QByteArray& prefix, const ProgressRecord& record);
     bool fileReadyLocked(const QDate& date, const QTime& time);
     bool openLocked(const QDate& date, const QTime& time);
-    bool openIn(const QString& directory, const QString& name, QString* error);
-    bool stillOursLocked() const;
     void writeFileLocked(const std::string& line);
     void closeLocked();
 
@@ -91,15 +88,8 @@ private:
     // The day's file stays open between messages; the folder is chosen once per run.
     enum Folder { Beside, Fallback, NoFolder };
     Folder folder = Beside;
-    int fd = -1;
+    LogFile file;
     QDate fileDate;
-#ifdef _WIN32
-    QString filePath;
-#else
-    QByteArray filePath;
-    dev_t fileDevice = 0;
-    ino_t fileInode = 0;
-#endif
     int checkedSecond = -1;
     bool fallbackAnnounced = false;
     bool writeFailureReported = false;
