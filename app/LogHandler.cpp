@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include "app/LogScrambler.h"
@@ -46,12 +45,6 @@ int64_t monotonicMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool isProgressMessage(const QMessageLogContext& context) {
-    const char* const name = progressCategory().categoryName();
-    return context.category != nullptr &&
-           (context.category == name || std::strcmp(context.category, name) == 0);
-}
-
 }  // namespace
 
 QString LogHandler::executableDirectory() {
@@ -69,9 +62,8 @@ void LogHandler::install() {
     qInstallMessageHandler(&LogHandler::handleMessage);
 }
 
-void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext& context,
-                               const QString& text) {
-    instance().handle(type, context, text);
+void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    instance().handle(type, text);
 }
 
 QByteArray LogHandler::prefix(QtMsgType type) {
@@ -271,7 +263,7 @@ void LogHandler::nowLocked(QDate* date, QTime* time) {
     *time = stampTime;
 }
 
-void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+void LogHandler::handle(QtMsgType type, const QString& text) {
     QMutexLocker locker(&mutex);
 
     // One reading of the clock, so the file chosen and the stamp written always agree.
@@ -282,9 +274,9 @@ void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const
     const QByteArray levelPrefix = prefix(type);
     const QByteArray clear = text.toLocal8Bit();
     if (type != QtDebugMsg) {
-        if (isProgressMessage(context) && consoleIsTerminalLocked() &&
-            parseProgress(text, &progress)) {
-            progressLocked(levelPrefix, progress);
+        const ProgressRecord* const progress = progressBeingLogged();
+        if (progress != nullptr && consoleIsTerminalLocked()) {
+            progressLocked(levelPrefix, *progress);
         } else {
             consoleLocked(levelPrefix, clear);
         }

@@ -53,7 +53,7 @@ public:
 
 private:
     LogHandler() = default;
-    void handle(QtMsgType type, const QMessageLogContext& context, const QString& text);
+    void handle(QtMsgType type, const QString& text);
     void nowLocked(QDate* date, QTime* time);
     QString applicationDirectoryLocked();
     FILE* consoleStreamLocked() const;
@@ -72,7 +72,6 @@ private:
     enum Terminal { Unknown, IsTerminal, NotTerminal };
     Terminal consoleTerminal = Unknown;
     ProgressLine progressLine;
-    ProgressRecord progress;
 
     // The local time read once per second, and its stamp "[hh:mm:ss]".
     qint64 stampSecond = -1;
