@@ -1,35 +1,13 @@
 #include "app/LogHandler.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <vector>
 
 #include "app/LogScrambler.h"
 
@@ -37,30 +15,12 @@ namespace RomCmd {
 
 namespace {
 
-#ifndef _WIN32
-QString homeDirectory() {
-    const QByteArray home = qgetenv("HOME");
-    if (!home.isEmpty()) {
-        return QFile::decodeName(home);
-    }
-    const passwd* entry = ::getpwuid(::getuid());
-    return entry != nullptr ? QFile::decodeName(entry->pw_dir) : QString();
-}
-#endif
-
-QString errorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // One write() in the normal case; 0, or the error that stopped it.
-int writeAll(int fd, const char* data, size_t left) {
+int writeAll(int fd, const std::string& bytes) {
+    const char* data = bytes.data();
+    size_t left = bytes.size();
     while (left > 0) {
-#ifdef _WIN32
-        // The C runtime takes an unsigned count.
-        const int written = ::_write(fd, data, unsigned(std::min<size_t>(left, INT_MAX)));
-#else
-        const ssize_t written = ::write(fd, data, left);
-#endif
+        const std::ptrdiff_t written = LogFile::writeSome(fd, data, left);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -72,71 +32,6 @@ int writeAll(int fd, const char* data, size_t left) {
     }
     return 0;
 }
-
-int writeAll(int fd, const std::string& bytes) {
-    return writeAll(fd, bytes.data(), bytes.size());
-}
-
-#ifdef _WIN32
-int closeFile(int fd) {
-    return ::_close(fd);
-}
-
-bool isTerminal(int fd) {
-    return ::_isatty(fd) != 0;
-}
-
-std::time_t currentSecond() {
-    return std::time(nullptr);
-}
-
-void localTimeOf(std::time_t second, tm* local) {
-    ::localtime_s(local, &second);
-}
-
-QString pathText(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-#else
-int closeFile(int fd) {
-    return ::close(fd);
-}
-
-bool isTerminal(int fd) {
-    return ::isatty(fd);
-}
-
-std::time_t currentSecond() {
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec;
-}
-
-void localTimeOf(std::time_t second, tm* local) {
-    ::localtime_r(&second, local);
-}
-
-QString pathText(const QByteArray& path) {
-    return QFile::decodeName(path);
-}
-
-// Creates the missing folders of `path` with `mode`; folders already there keep theirs.
-// 0, or the error that stopped it.
-int makeFolders(const QByteArray& path, mode_t mode) {
-    struct stat status;
-    if (::stat(path.constData(), &status) == 0) {
-        return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
-    }
-    const int slash = path.lastIndexOf('/');
-    if (slash > 0) {
-        const int error = makeFolders(path.left(slash), mode);
-        if (error != 0) {
-            return error;
-        }
-    }
-    return ::mkdir(path.constData(), mode) == 0 || errno == EEXIST ? 0 : errno;
-}
-#endif
 
 // "[hh:mm:ss]", as QTime::toString(Qt::TextDate) writes the time.
 std::string stampOf(const QTime& time) {
@@ -150,65 +45,11 @@ int64_t monotonicMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-int terminalColumns(FILE* stream) {
-#if defined(TIOCGWINSZ)
-    winsize size{};
-    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0) {
-        return size.ws_col;
-    }
-#elif defined(_WIN32)
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    const HANDLE console = HANDLE(::_get_osfhandle(::_fileno(stream)));
-    if (::GetConsoleScreenBufferInfo(console, &info)) {
-        return info.srWindow.Right - info.srWindow.Left + 1;
-    }
-#else
-    Q_UNUSED(stream);
-#endif
-    return 0;
-}
-
-bool isProgressMessage(const QMessageLogContext& context) {
-    const char* const name = progressCategory().categoryName();
-    return context.category != nullptr &&
-           (context.category == name || std::strcmp(context.category, name) == 0);
-}
-
 }  // namespace
 
-// QCoreApplication::applicationDirPath() may not exist yet and warns when asked too early,
-// and a warning from inside the handler would deadlock on its own mutex.
-#ifdef _WIN32
 QString LogHandler::executableDirectory() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
-        if (length == 0) {
-            return QDir::currentPath();
-        }
-        // A full buffer means the path was cut.
-        if (length < buffer.size()) {
-            return QFileInfo(QString::fromWCharArray(buffer.data(), int(length))).absolutePath();
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return LogFile::executableDirectory();
 }
-#else
-QString LogHandler::executableDirectory() {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (length < 0) {
-            return QDir::currentPath();
-        }
-        if (size_t(length) < buffer.size()) {
-            const QString path = QString::fromLocal8Bit(buffer.data(), int(length));
-            return QFileInfo(path).absolutePath();
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-#endif
 
 LogHandler& LogHandler::instance() {
     // Never destroyed: messages may still arrive while other statics are torn down.
@@ -221,9 +62,8 @@ void LogHandler::install() {
     qInstallMessageHandler(&LogHandler::handleMessage);
 }
 
-void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext& context,
-                               const QString& text) {
-    instance().handle(type, context, text);
+void LogHandler::handleMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    instance().handle(type, text);
 }
 
 QByteArray LogHandler::prefix(QtMsgType type) {
@@ -252,20 +92,7 @@ QString LogHandler::besideDirectory(const QString& applicationDirectory) {
 }
 
 QString LogHandler::fallbackDirectory() {
-#ifdef _WIN32
-    QString local = QDir::fromNativeSeparators(qEnvironmentVariable("LOCALAPPDATA"));
-    if (!QDir::isAbsolutePath(local)) {
-        local = QDir::homePath() + "/AppData/Local";
-    }
-    return local + "/tarvo_manufacturing_tool/logs";
-#else
-    // A relative XDG_STATE_HOME is invalid and ignored, as for every XDG variable.
-    QString state = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
-    if (!QDir::isAbsolutePath(state)) {
-        state = homeDirectory() + "/.local/state";
-    }
-    return state + "/tarvo_manufacturing_tool/logs";
-#endif
+    return LogFile::fallbackDirectory();
 }
 
 QString LogHandler::fileName(const QDate& date) {
@@ -305,7 +132,7 @@ QString LogHandler::logFilePath(const QDate& date) {
 
 QString LogHandler::openFilePath() {
     QMutexLocker locker(&mutex);
-    return fd >= 0 ? pathText(filePath) : QString();
+    return file.isOpen() ? file.pathText() : QString();
 }
 
 QString LogHandler::applicationDirectoryLocked() {
@@ -321,7 +148,7 @@ FILE* LogHandler::consoleStreamLocked() const {
 
 bool LogHandler::consoleIsTerminalLocked() {
     if (consoleTerminal == Unknown) {
-        consoleTerminal = isTerminal(fileno(consoleStreamLocked())) ? IsTerminal : NotTerminal;
+        consoleTerminal = LogFile::isTerminal(consoleStreamLocked()) ? IsTerminal : NotTerminal;
     }
     return consoleTerminal == IsTerminal;
 }
@@ -344,7 +171,7 @@ void LogHandler::progressLocked(const QByteArray& prefix, const ProgressRecord& 
     FILE* stream = consoleStreamLocked();
     std::fflush(stream);
     consoleBytes.clear();
-    const int columns = progressLine.isOpen() ? 0 : terminalColumns(stream);
+    const int columns = progressLine.isOpen() ? 0 : LogFile::terminalColumns(stream);
     progressLine.update(prefix, record, monotonicMs(), columns, &consoleBytes);
     if (!consoleBytes.empty()) {
         writeAll(fileno(stream), consoleBytes);
@@ -352,104 +179,28 @@ void LogHandler::progressLocked(const QByteArray& prefix, const ProgressRecord& 
 }
 
 void LogHandler::closeLocked() {
-    if (fd >= 0) {
-        closeFile(fd);
-    }
-    fd = -1;
+    file.close();
     fileDate = QDate();
     checkedSecond = -1;
 }
-
-#ifdef _WIN32
-// Windows renames or removes no file open without delete sharing, as ours is, so a file at
-// the path is ours.
-bool LogHandler::stillOursLocked() const {
-    struct _stat64 status;
-    return ::_wstat64(reinterpret_cast<const wchar_t*>(filePath.utf16()), &status) == 0;
-}
-#else
-bool LogHandler::stillOursLocked() const {
-    struct stat status;
-    return ::stat(filePath.constData(), &status) == 0 && status.st_dev == fileDevice &&
-           status.st_ino == fileInode;
-}
-#endif
 
 bool LogHandler::fileReadyLocked(const QDate& date, const QTime& time) {
     if (folder == NoFolder) {
         return false;
     }
-    if (fd >= 0 && date == fileDate) {
+    if (file.isOpen() && date == fileDate) {
         // A file removed or rotated underneath us is noticed within a second.
         const int second = time.msecsSinceStartOfDay() / 1000;
         if (second == checkedSecond) {
             return true;
         }
         checkedSecond = second;
-        if (stillOursLocked()) {
+        if (file.stillAtItsPath()) {
             return true;
         }
     }
     closeLocked();
     return openLocked(date, time);
-}
-
-bool LogHandler::openIn(const QString& folderPath, const QString& name, QString* error) {
-#ifdef _WIN32
-    if (!QDir().mkpath(folderPath)) {
-        // Qt creates folders with Win32 calls, which leave errno alone.
-        *error = QStringLiteral("the folder cannot be created");
-        return false;
-    }
-    // Binary, so the file holds exactly the bytes written; not inherited by the image tool.
-    const QString path = folderPath + '/' + name;
-    const int opened =
-        ::_wopen(reinterpret_cast<const wchar_t*>(path.utf16()),
-                 _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    if (opened < 0) {
-        *error = errorText(errno);
-        return false;
-    }
-    fd = opened;
-    filePath = path;
-    return true;
-#else
-    // Private: the log holds memory and OTP dumps. The per-user folder is the user's alone.
-    const int folderError =
-        makeFolders(QFile::encodeName(folderPath), folder == Fallback ? 0700 : 0750);
-    if (folderError != 0) {
-        *error = errorText(folderError);
-        return false;
-    }
-    // Never through a link, and only into a file of our own: another user who can write the
-    // folder could otherwise point the day's file at any file of ours. Not waiting on a FIFO.
-    const QByteArray path = QFile::encodeName(folderPath + '/' + name);
-    const int opened =
-        ::open(path.constData(),
-               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
-    if (opened < 0 && errno == ELOOP) {
-        *error = name + " is a symbolic link";
-        return false;
-    }
-    struct stat status;
-    if (opened < 0 || ::fstat(opened, &status) != 0) {
-        *error = errorText(errno);
-        if (opened >= 0) {
-            ::close(opened);
-        }
-        return false;
-    }
-    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
-        ::close(opened);
-        *error = name + " is not a regular file of this user";
-        return false;
-    }
-    fd = opened;
-    filePath = path;
-    fileDevice = status.st_dev;
-    fileInode = status.st_ino;
-    return true;
-#endif
 }
 
 bool LogHandler::openLocked(const QDate& date, const QTime& time) {
@@ -459,7 +210,7 @@ bool LogHandler::openLocked(const QDate& date, const QTime& time) {
         const QString directory =
             folder == Beside ? besideDirectory(applicationDirectoryLocked()) : fallbackDirectory();
         QString error;
-        if (openIn(directory, name, &error)) {
+        if (file.open(directory, name, folder == Fallback, &error)) {
             fileDate = date;
             checkedSecond = time.msecsSinceStartOfDay() / 1000;
             if (folder == Fallback && !fallbackAnnounced) {
@@ -482,11 +233,11 @@ bool LogHandler::openLocked(const QDate& date, const QTime& time) {
 }
 
 void LogHandler::writeFileLocked(const std::string& line) {
-    const int error = writeAll(fd, line);
+    const int error = writeAll(file.descriptor(), line);
     if (error != 0 && !writeFailureReported) {
         writeFailureReported = true;
-        const QString text = "Writing the log file " + pathText(filePath) + " failed (" +
-                             errorText(error) + "), log lines are lost";
+        const QString text = "Writing the log file " + file.pathText() + " failed (" +
+                             LogFile::errorText(error) + "), log lines are lost";
         consoleLocked(prefix(QtWarningMsg), text.toLocal8Bit());
     }
 }
@@ -504,10 +255,9 @@ void LogHandler::nowLocked(QDate* date, QTime* time) {
             stamp = stampOf(stampTime);
         }
     } else {
-        const std::time_t second = currentSecond();
+        const std::time_t second = LogFile::currentSecond();
         if (second != stampSecond) {
-            tm local;
-            localTimeOf(second, &local);
+            const tm local = LogFile::localTime(second);
             stampSecond = second;
             stampDate = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
             stampTime = QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59));
@@ -518,7 +268,7 @@ void LogHandler::nowLocked(QDate* date, QTime* time) {
     *time = stampTime;
 }
 
-void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+void LogHandler::handle(QtMsgType type, const QString& text) {
     QMutexLocker locker(&mutex);
 
     // One reading of the clock, so the file chosen and the stamp written always agree.
@@ -529,9 +279,9 @@ void LogHandler::handle(QtMsgType type, const QMessageLogContext& context, const
     const QByteArray levelPrefix = prefix(type);
     const QByteArray clear = text.toLocal8Bit();
     if (type != QtDebugMsg) {
-        if (isProgressMessage(context) && consoleIsTerminalLocked() &&
-            parseProgress(text, &progress)) {
-            progressLocked(levelPrefix, progress);
+        const ProgressRecord* const progress = progressBeingLogged();
+        if (progress != nullptr && consoleIsTerminalLocked()) {
+            progressLocked(levelPrefix, *progress);
         } else {
             consoleLocked(levelPrefix, clear);
         }

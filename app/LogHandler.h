@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QMutex>
@@ -11,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/LogFile.h"
 #include "app/ProgressLine.h"
 
 namespace RomCmd {
@@ -56,7 +55,7 @@ public:
 
 private:
     LogHandler() = default;
-    void handle(QtMsgType type, const QMessageLogContext& context, const QString& text);
+    void handle(QtMsgType type, const QString& text);
     void nowLocked(QDate* date, QTime* time);
     QString applicationDirectoryLocked();
     FILE* consoleStreamLocked() const;
@@ -65,8 +64,6 @@ private:
     void progressLocked(const QByteArray& prefix, const ProgressRecord& record);
     bool fileReadyLocked(const QDate& date, const QTime& time);
     bool openLocked(const QDate& date, const QTime& time);
-    bool openIn(const QString& directory, const QString& name, QString* error);
-    bool stillOursLocked() const;
     void writeFileLocked(const std::string& line);
     void closeLocked();
 
@@ -77,7 +74,6 @@ private:
     enum Terminal { Unknown, IsTerminal, NotTerminal };
     Terminal consoleTerminal = Unknown;
     ProgressLine progressLine;
-    ProgressRecord progress;
 
     // The local time read once per second, and its stamp "[hh:mm:ss]".
     qint64 stampSecond = -1;
@@ -93,15 +89,8 @@ private:
     // The day's file stays open between messages; the folder is chosen once per run.
     enum Folder { Beside, Fallback, NoFolder };
     Folder folder = Beside;
-    int fd = -1;
+    LogFile file;
     QDate fileDate;
-#ifdef _WIN32
-    QString filePath;
-#else
-    QByteArray filePath;
-    dev_t fileDevice = 0;
-    ino_t fileInode = 0;
-#endif
     int checkedSecond = -1;
     bool fallbackAnnounced = false;
     bool writeFailureReported = false;

@@ -14,6 +14,10 @@ namespace {
 const QLatin1String kProgressItem("  Progress:  ");
 const QLatin1String kTotalItem("  Total:  ");
 
+// Set by logProgress only while the message handler runs on this thread: Qt calls the
+// handler synchronously, so the record cannot outlive the message it belongs to.
+thread_local const ProgressRecord* beingLogged = nullptr;
+
 }  // namespace
 
 void logProgress(const char* label, int total, int progress) {
@@ -29,7 +33,8 @@ void logProgress(const char* label, int total, int progress) {
         std::to_chars(progressText, progressText + sizeof progressText, progress).ptr;
     const char* const totalEnd = std::to_chars(totalText, totalText + sizeof totalText, total).ptr;
     char text[64 + sizeof progressText + sizeof totalText + 32];
-    char* p = std::copy_n(label, std::min(std::strlen(label), size_t(64)), text);
+    const int labelLength = int(std::min(std::strlen(label), size_t(64)));
+    char* p = std::copy_n(label, labelLength, text);
     p = std::copy_n(kProgressItem.data(), kProgressItem.size(), p);
     p = std::copy<const char*>(progressText, progressEnd, p);
     p = std::copy_n(kTotalItem.data(), kTotalItem.size(), p);
@@ -38,35 +43,22 @@ void logProgress(const char* label, int total, int progress) {
     thread_local QString message;
     message.resize(0);
     message.append(QLatin1String(text, int(p - text)));
+    // The label stays the same through a transfer: only a new one is copied.
+    thread_local ProgressRecord record;
+    const QLatin1String labelText(text, labelLength);
+    if (record.label != labelText) {
+        record.label = labelText;
+    }
+    record.done = uint32_t(progress);
+    record.total = uint32_t(total);
     const QMessageLogContext context(nullptr, 0, nullptr, progressCategory().categoryName());
+    beingLogged = &record;
     qt_message_output(QtInfoMsg, context, message);
+    beingLogged = nullptr;
 }
 
-bool parseProgress(const QString& text, ProgressRecord* record) {
-    const int progressAt = text.indexOf(kProgressItem);
-    if (progressAt <= 0) {
-        return false;
-    }
-    const int numberAt = progressAt + kProgressItem.size();
-    const int totalAt = text.indexOf(kTotalItem, numberAt);
-    if (totalAt < 0) {
-        return false;
-    }
-    bool doneOk = false;
-    bool totalOk = false;
-    const int done = text.midRef(numberAt, totalAt - numberAt).toInt(&doneOk);
-    const int total = text.midRef(totalAt + kTotalItem.size()).toInt(&totalOk);
-    if (!doneOk || !totalOk) {
-        return false;
-    }
-    // The label stays the same through a transfer: only a new one is copied.
-    const QStringRef label = text.leftRef(progressAt);
-    if (record->label != label) {
-        record->label = label.toString();
-    }
-    record->done = uint32_t(done);
-    record->total = uint32_t(total);
-    return true;
+const ProgressRecord* progressBeingLogged() {
+    return beingLogged;
 }
 
 }  // namespace RomCmd

@@ -6,8 +6,8 @@
 
 namespace RomCmd {
 
-// The progress lines of long transfers travel in a category of their own, so the log
-// handler can show one transfer on one rewritten console line when that is a terminal.
+// The progress lines of long transfers travel in a category of their own, which logging
+// rules can silence.
 Q_DECLARE_LOGGING_CATEGORY(progressCategory)
 
 struct ProgressRecord {
@@ -17,9 +17,12 @@ struct ProgressRecord {
     uint32_t total = 0;
 };
 
-// Logs "LABEL  Progress:  N  Total:  M" at info level in progressCategory.
+// Logs "LABEL  Progress:  N  Total:  M" at info level in progressCategory, with its numbers
+// beside the text for the message handler (progressBeingLogged), so that a terminal can show
+// one transfer on one rewritten line.
 void logProgress(const char* label, int total, int progress);
-// Reads such a message back; false for any other text.
-bool parseProgress(const QString& text, ProgressRecord* record);
+// Inside a message handler: the numbers of the progress message now being handled on this
+// thread; null for any other message.
+const ProgressRecord* progressBeingLogged();
 
 }  // namespace RomCmd
