@@ -9,11 +9,9 @@ namespace {
 
 volatile std::sig_atomic_t receivedSignal = 0;
 
-extern "C" void onSignal(int signalNumber) {
-#ifdef _WIN32
-    // The Windows runtime resets the handler before it calls it.
-    std::signal(signalNumber, onSignal);
-#endif
+}  // namespace
+
+void Interruption::record(int signalNumber) {
     if (receivedSignal == 0) {
         receivedSignal = signalNumber;
         return;
@@ -22,23 +20,6 @@ extern "C" void onSignal(int signalNumber) {
     if (signalNumber == SIGINT) {
         std::_Exit(128 + SIGINT);
     }
-}
-
-}  // namespace
-
-void Interruption::install() {
-#ifdef _WIN32
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-#else
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a blocking call returns with EINTR, so its wait looks at the request.
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
 }
 
 bool Interruption::requested() {

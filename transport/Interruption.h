@@ -16,6 +16,9 @@ public:
     static int exitStatus();
     // Forgets a recorded signal; for tests.
     static void reset();
+    // What the platform's signal handler calls: the first signal asks to stop, a second
+    // SIGINT ends the process at once.
+    static void record(int signalNumber);
 };
 
 }  // namespace RomCmd
