@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     int exitStatus =
         RomCmd::Interruption::requested() ? RomCmd::Interruption::exitStatus() : status;
     // The listing is a table for scripts, not a run: nothing follows it, it has no record.
-    if (console.listDevices) {
+    if (console.listsDevices()) {
         return exitStatus;
     }
     if (parser.isSet(QStringLiteral("record"))) {

@@ -9,28 +9,29 @@ namespace {
 
 using CommandHandler = bool (RomConsoleMode::*)(const QStringList&);
 
-struct ConsoleCommand {
+}  // namespace
+
+struct RomConsoleMode::ConsoleCommand {
     const char* name;
     // Null for a command that is accepted and does nothing.
     CommandHandler handler;
 };
 
-const ConsoleCommand kConsoleCommands[] = {
-    {"query-rte", &RomConsoleMode::cmdQueryRte},
-    {"config-rte", &RomConsoleMode::cmdConfigRte},
-    {"config-memory", &RomConsoleMode::cmdConfigMemory},
-    {"write-memory", &RomConsoleMode::cmdWriteMemory},
-    {"read-memory", &RomConsoleMode::cmdReadMemory},
-    {"load-image", &RomConsoleMode::cmdLoadImage},
-    {"erase-region", &RomConsoleMode::cmdEraseRegion},
-    {"erase-chip", &RomConsoleMode::cmdEraseChip},
-    {"reset", &RomConsoleMode::cmdReset},
-    {"gen-keyblob", nullptr},
-    {"verify-checksum", &RomConsoleMode::cmdVerifyChecksum},
-    {"load-blfw", &RomConsoleMode::cmdLoadBlfw},
-};
-
-const ConsoleCommand* findCommand(const QString& name) {
+const RomConsoleMode::ConsoleCommand* RomConsoleMode::findCommand(const QString& name) {
+    static const ConsoleCommand kConsoleCommands[] = {
+        {"query-rte", &RomConsoleMode::cmdQueryRte},
+        {"config-rte", &RomConsoleMode::cmdConfigRte},
+        {"config-memory", &RomConsoleMode::cmdConfigMemory},
+        {"write-memory", &RomConsoleMode::cmdWriteMemory},
+        {"read-memory", &RomConsoleMode::cmdReadMemory},
+        {"load-image", &RomConsoleMode::cmdLoadImage},
+        {"erase-region", &RomConsoleMode::cmdEraseRegion},
+        {"erase-chip", &RomConsoleMode::cmdEraseChip},
+        {"reset", &RomConsoleMode::cmdReset},
+        {"gen-keyblob", nullptr},
+        {"verify-checksum", &RomConsoleMode::cmdVerifyChecksum},
+        {"load-blfw", &RomConsoleMode::cmdLoadBlfw},
+    };
     for (const ConsoleCommand& command : kConsoleCommands) {
         if (name == QLatin1String(command.name)) {
             return &command;
@@ -38,8 +39,6 @@ const ConsoleCommand* findCommand(const QString& name) {
     }
     return nullptr;
 }
-
-}  // namespace
 
 QStringList RomConsoleMode::splitTokens(const QString& command) {
     return command.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -70,7 +69,7 @@ bool RomConsoleMode::dispatchTokens(const QString& command) {
     }
     if (found->handler == &RomConsoleMode::cmdEraseRegion ||
         found->handler == &RomConsoleMode::cmdEraseChip) {
-        memorySizeMb = 0;
+        setMemorySizeMb(0);
         // The memory size report sets the erase time-out; without a memory id there is
         // nothing to ask, and the erase handler reports the missing parameter.
         if (tokens.size() >= 2) {

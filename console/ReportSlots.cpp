@@ -93,6 +93,8 @@ void RomConsoleMode::slotRTEQueried(int rteId, QVariant variant) {
             const QString version = versionText(info.romVersion);
             qInfo() << "ROM Version: " << version;
             if (loadFirmware) {
+                // The one write of firmwareLoaded: the firmware step reads it to stop once the
+                // firmware runs, the run record to name the step's outcome.
                 firmwareLoaded =
                     (version.startsWith(QLatin1Char('F')) || version.startsWith(QLatin1Char('f')))
                         ? 1
@@ -146,7 +148,7 @@ void RomConsoleMode::slotRTEQueried(int rteId, QVariant variant) {
                     << "\r\nMemory start address: " << hex8(info.startAddress)
                     << "\r\nMemory end address: " << hex8(info.endAddress)
                     << "\r\nMemory Size: " << qPrintable(formatSize(size));
-            memorySizeMb = size / kMega;
+            setMemorySizeMb(size / kMega);
             if (info.memoryType == kPagedMemoryType) {
                 qInfo() << "Page Size: " << qPrintable(formatSize(info.pageSize))
                         << "\r\nSector Size: " << qPrintable(formatSize(info.sectorSize))

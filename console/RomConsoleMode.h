@@ -27,10 +27,25 @@ public:
 
     // Returns the process exit status (ExitStatus).
     int run();
-    bool runRomApiCommands();
 
     // Replaces how attached devices are listed and how the firmware step sleeps.
     void setEnvironment(std::shared_ptr<DeviceEnvironment> environment);
+
+    // -l was given: the run only listed devices.
+    bool listsDevices() const { return listDevices; }
+
+    // The --record line of this run, built from what the run saw.
+    QByteArray recordLine(int exitStatus, const QString& logFile) const;
+
+    static QString statusText(int status);
+    // Decimal first; only if that fails, hexadecimal.
+    static uint32_t parseNumber(const QString& text, bool* ok);
+
+private:
+    // Tests reach the state and steps below through it alone (tests/console/ConsoleTestAccess.h).
+    friend class ConsoleTestAccess;
+
+    bool runRomApiCommands();
 
     // Device selection.
     bool selectSerialDevice(const QStringList& fields);
@@ -40,7 +55,9 @@ public:
     QStringList deviceListing(uint16_t vid, uint16_t pid) const;
     int printDeviceListing();
 
-    // Dispatch.
+    // Dispatch through the command table of CommandDispatch.cpp.
+    struct ConsoleCommand;
+    static const ConsoleCommand* findCommand(const QString& name);
     bool dispatchCommand(const QString& command);
     bool dispatchTokens(const QString& command);
     static QStringList splitTokens(const QString& command);
@@ -72,15 +89,14 @@ public:
     // (false, with its critical line) when another device sits at its path.
     bool confirmSelectedUsbDevice();
 
-    // The --record line of this run, built from what the run saw.
-    QByteArray recordLine(int exitStatus, const QString& logFile) const;
     QJsonValue deviceRecord() const;
     QJsonObject firmwareRecord() const;
 
-    static QString statusText(int status);
     static QString formatSize(uint64_t bytes);
-    // Decimal first; only if that fails, hexadecimal.
-    static uint32_t parseNumber(const QString& text, bool* ok);
+
+    // The one write of memorySizeMb: the memory report sets it and the dispatcher clears it
+    // before each erase's query; erase-region and erase-chip read it for their time-out.
+    void setMemorySizeMb(uint64_t megabytes) { memorySizeMb = megabytes; }
 
     int32_t consoleType = 0;
     int32_t deviceType = 0;

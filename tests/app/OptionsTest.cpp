@@ -6,6 +6,7 @@
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
 #include "tests/common/LogCapture.h"
+#include "tests/console/ConsoleTestAccess.h"
 
 namespace RomCmd {
 namespace {
@@ -96,33 +97,34 @@ TEST_P(ConstructionTest, EvaluatesOptionsIntoFields) {
 
     ::RomCmd::Test::LogCapture capture;
     RomConsoleMode console(parser);
+    ConsoleTestAccess access(console);
 
-    EXPECT_EQ(console.consoleType, c.consoleType);
-    EXPECT_EQ(console.deviceType, c.deviceType);
-    EXPECT_EQ(console.deviceParam.toStdString(), c.deviceParam.toStdString());
-    EXPECT_EQ(console.timeout, c.timeout);
-    EXPECT_EQ(console.loadFirmware, c.loadFirmware);
+    EXPECT_EQ(access.consoleType, c.consoleType);
+    EXPECT_EQ(access.deviceType, c.deviceType);
+    EXPECT_EQ(access.deviceParam.toStdString(), c.deviceParam.toStdString());
+    EXPECT_EQ(access.timeout, c.timeout);
+    EXPECT_EQ(access.loadFirmware, c.loadFirmware);
     QString expectedPath = c.firmwarePath;
     expectedPath.replace('@', QCoreApplication::applicationDirPath());
-    EXPECT_EQ(console.firmwarePath.toStdString(), expectedPath.toStdString());
-    EXPECT_EQ(joined(console.commandList).toStdString(), joined(c.commands).toStdString());
+    EXPECT_EQ(access.firmwarePath.toStdString(), expectedPath.toStdString());
+    EXPECT_EQ(joined(access.commandList).toStdString(), joined(c.commands).toStdString());
     const int warning = ::RomCmd::Test::LogCapture::find(
         QtWarningMsg, "timeout value format error, default timeout value will be used.");
     EXPECT_EQ(warning >= 0, c.timeoutWarning);
 
     // Fields no option sets start from the same values in every mode.
-    EXPECT_EQ(console.romCmd, nullptr);
-    EXPECT_EQ(console.memorySizeMb, 0u);
-    EXPECT_EQ(console.firmwareAttempts, 0);
-    EXPECT_EQ(console.firmwareLoaded, 0);
-    EXPECT_TRUE(console.serialParam.portName.isEmpty());
-    EXPECT_EQ(console.serialParam.baudRate, 115200);
-    EXPECT_EQ(console.serialParam.dataBits, 8);
-    EXPECT_EQ(console.serialParam.parity, 0);
-    EXPECT_EQ(console.serialParam.stopBits, 1);
-    EXPECT_EQ(console.serialParam.flowControl, 0);
-    EXPECT_TRUE(console.usbInfo.devicePath.isEmpty());
-    EXPECT_EQ(console.usbInfo.reservedValue, 0);
+    EXPECT_EQ(access.romCmd, nullptr);
+    EXPECT_EQ(access.memorySizeMb, 0u);
+    EXPECT_EQ(access.firmwareAttempts, 0);
+    EXPECT_EQ(access.firmwareLoaded, 0);
+    EXPECT_TRUE(access.serialParam.portName.isEmpty());
+    EXPECT_EQ(access.serialParam.baudRate, 115200);
+    EXPECT_EQ(access.serialParam.dataBits, 8);
+    EXPECT_EQ(access.serialParam.parity, 0);
+    EXPECT_EQ(access.serialParam.stopBits, 1);
+    EXPECT_EQ(access.serialParam.flowControl, 0);
+    EXPECT_TRUE(access.usbInfo.devicePath.isEmpty());
+    EXPECT_EQ(access.usbInfo.reservedValue, 0);
 }
 
 const char kSignedTv[] = "@/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_signed.bin";

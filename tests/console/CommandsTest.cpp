@@ -147,7 +147,7 @@ TEST_F(ConsoleTest, TokensDropEveryBlankRun) {
                  {"    ", {}},
                  {"a\tb", {"a\tb"}}};
     for (const auto& c : cases) {
-        EXPECT_EQ(RomConsoleMode::splitTokens(c.text), c.tokens) << c.text;
+        EXPECT_EQ(ConsoleTestAccess::splitTokens(c.text), c.tokens) << c.text;
     }
 }
 
@@ -358,7 +358,7 @@ TEST_F(ConsoleTest, EraseTimeOutComesFromTheReportedSize) {
             SetUp();
             rom->writeResults = c.writeResults;
             rom->rteRecords[4] = c.record;
-            console->memorySizeMb = 7;
+            access->memorySizeMb = 7;
             EXPECT_TRUE(dispatch(command)) << command;
             EXPECT_EQ(log->lines("[Info] current flash size"), QStringList{c.flashLine}) << command;
             EXPECT_EQ(rom->timeouts, c.timeouts) << command;
@@ -369,9 +369,9 @@ TEST_F(ConsoleTest, EraseTimeOutComesFromTheReportedSize) {
 }
 
 TEST_F(ConsoleTest, EraseWithoutMemoryIdAsksNothing) {
-    console->memorySizeMb = 3;
+    access->memorySizeMb = 3;
     EXPECT_FALSE(dispatch("erase-chip"));
-    EXPECT_EQ(console->memorySizeMb, 0u);
+    EXPECT_EQ(access->memorySizeMb, 0u);
     EXPECT_TRUE(rom->written.isEmpty());
 }
 

@@ -101,13 +101,14 @@ void ConsoleTest::SetUp() {
 
     log = std::make_unique<LogCapture>();
     console = std::make_unique<RomConsoleMode>(*parser);
+    access = std::make_unique<ConsoleTestAccess>(*console);
     environment = std::make_shared<FakeEnvironment>();
     console->setEnvironment(environment);
 
     auto fake = std::make_unique<FakeRom>();
     rom = fake.get();
     RomCmd* engine = new RomCmd(std::move(fake), 1, "test");
-    console->romCmd = engine;
+    access->romCmd = engine;
     RomConsoleMode* target = console.get();
     QObject::connect(engine, SIGNAL(signalRTEQueried(int, QVariant)), target,
                      SLOT(slotRTEQueried(int, QVariant)));
@@ -128,8 +129,9 @@ void ConsoleTest::SetUp() {
 
 void ConsoleTest::TearDown() {
     if (console) {
-        delete console->romCmd;
-        console->romCmd = nullptr;
+        delete access->romCmd;
+        access->romCmd = nullptr;
+        access.reset();
         console.reset();
     }
     log.reset();
@@ -137,7 +139,7 @@ void ConsoleTest::TearDown() {
 }
 
 bool ConsoleTest::dispatch(const QString& command) {
-    return console->dispatchCommand(command);
+    return access->dispatchCommand(command);
 }
 
 void ConsoleTest::invokeRteSlot(int rteId, const QVariant& variant) {

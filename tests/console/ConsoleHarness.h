@@ -14,6 +14,7 @@
 #include "console/RomConsoleMode.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/QtPrinters.h"
+#include "tests/console/ConsoleTestAccess.h"
 #include "transport/DeviceIO.h"
 
 namespace RomCmd {
@@ -76,6 +77,8 @@ protected:
 
     std::unique_ptr<QCommandLineParser> parser;
     std::unique_ptr<RomConsoleMode> console;
+    // The controller's private state and steps.
+    std::unique_ptr<ConsoleTestAccess> access;
     std::shared_ptr<FakeEnvironment> environment;
     FakeRom* rom = nullptr;
     std::unique_ptr<LogCapture> log;

@@ -6,6 +6,7 @@
 #include "app/Options.h"
 #include "console/RomConsoleMode.h"
 #include "tests/common/LogCapture.h"
+#include "tests/console/ConsoleTestAccess.h"
 
 namespace RomCmd {
 namespace {
@@ -18,11 +19,13 @@ protected:
         addOptions(parser);
         EXPECT_TRUE(parser.parse(QStringList{"tool"} + arguments));
         console.reset(new RomConsoleMode(parser));
+        access = std::make_unique<ConsoleTestAccess>(*console);
         return console.get();
     }
 
     QCommandLineParser parser;
     std::unique_ptr<RomConsoleMode> console;
+    std::unique_ptr<ConsoleTestAccess> access;
 };
 
 TEST_F(ControllerTest, NoDeviceTypeEndsTheRunWithOneComplaint) {
@@ -33,7 +36,7 @@ TEST_F(ControllerTest, NoDeviceTypeEndsTheRunWithOneComplaint) {
     EXPECT_EQ(LogCapture::messages().at(0).first, QtCriticalMsg);
     EXPECT_EQ(LogCapture::messages().at(0).second.toStdString(),
               "Please select device type! 'p' is serial port, 'u' is usb device.");
-    EXPECT_EQ(console->romCmd, nullptr);
+    EXPECT_EQ(access->romCmd, nullptr);
 }
 
 TEST_F(ControllerTest, ImageModeStopsAtFirstFailingCommand) {
@@ -51,7 +54,7 @@ TEST_F(ControllerTest, ImageModeStopsAtFirstFailingCommand) {
         0);
     EXPECT_FALSE(LogCapture::anyContains("second-never-run"));
     // Image editing talks to no device.
-    EXPECT_EQ(console->romCmd, nullptr);
+    EXPECT_EQ(access->romCmd, nullptr);
     EXPECT_FALSE(LogCapture::anyContains("Parse device info"));
 }
 
@@ -91,7 +94,7 @@ TEST_F(ControllerTest, CommandLoopStopsAtFirstFailure) {
     make({"-p", "/dev/tarvo_none_port", "-r", "bogus-first 1", "-r", "bogus-second 2"});
     LogCapture capture;
 
-    EXPECT_FALSE(console->runRomApiCommands());
+    EXPECT_FALSE(access->runRomApiCommands());
 
     const int announce = LogCapture::find(QtInfoMsg, "Run Rom API Commands:");
     const int failure =
@@ -99,7 +102,7 @@ TEST_F(ControllerTest, CommandLoopStopsAtFirstFailure) {
     EXPECT_GE(announce, 0);
     EXPECT_GT(failure, announce);
     EXPECT_FALSE(LogCapture::anyContains("bogus-second"));
-    EXPECT_NE(console->romCmd, nullptr);
+    EXPECT_NE(access->romCmd, nullptr);
 }
 
 TEST_F(ControllerTest, CommandLoopWithoutCommandsSucceedsForEitherCarrier) {
@@ -109,26 +112,28 @@ TEST_F(ControllerTest, CommandLoopWithoutCommandsSucceedsForEitherCarrier) {
         addOptions(caseParser);
         ASSERT_TRUE(caseParser.parse({"tool", option, "/dev/tarvo_none_device"}));
         RomConsoleMode caseConsole(caseParser);
+        ConsoleTestAccess caseAccess(caseConsole);
         LogCapture capture;
 
-        EXPECT_TRUE(caseConsole.runRomApiCommands());
+        EXPECT_TRUE(caseAccess.runRomApiCommands());
         EXPECT_GE(LogCapture::find(QtInfoMsg, "Run Rom API Commands:"), 0);
         EXPECT_EQ(LogCapture::find(QtCriticalMsg, "Run command failed!"), -1);
-        EXPECT_NE(caseConsole.romCmd, nullptr);
+        EXPECT_NE(caseAccess.romCmd, nullptr);
     }
 }
 
 TEST_F(ControllerTest, EngineKeptAcrossCallsAndDeletedAtTeardown) {
     make({"-p", "/dev/tarvo_none_port"});
     LogCapture capture;
-    ASSERT_TRUE(console->runRomApiCommands());
-    QPointer<RomCmd> engine = console->romCmd;
+    ASSERT_TRUE(access->runRomApiCommands());
+    QPointer<RomCmd> engine = access->romCmd;
     ASSERT_FALSE(engine.isNull());
 
-    ASSERT_TRUE(console->runRomApiCommands());
-    EXPECT_EQ(console->romCmd, engine.data());
+    ASSERT_TRUE(access->runRomApiCommands());
+    EXPECT_EQ(access->romCmd, engine.data());
 
     // No event loop runs after the controller: a deferred deletion would never close the port.
+    access.reset();
     console.reset();
     EXPECT_TRUE(engine.isNull());
     EXPECT_GE(LogCapture::find(QtInfoMsg, "serial close fd: "), 0);

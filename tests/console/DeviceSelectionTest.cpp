@@ -30,16 +30,16 @@ class SerialSelectionTest : public ConsoleTest, public ::testing::WithParamInter
 TEST_P(SerialSelectionTest, FieldsChoosePortAndBaudRate) {
     const SerialCase& c = GetParam();
     environment->ports = c.ports;
-    const bool selected = console->selectSerialDevice(QString(c.value).split(','));
+    const bool selected = access->selectSerialDevice(QString(c.value).split(','));
     EXPECT_EQ(selected, c.selected);
     EXPECT_EQ(log->lines(), c.lines);
     if (c.selected) {
-        EXPECT_EQ(console->serialParam.portName, c.portName);
-        EXPECT_EQ(console->serialParam.baudRate, c.baudRate);
+        EXPECT_EQ(access->serialParam.portName, c.portName);
+        EXPECT_EQ(access->serialParam.baudRate, c.baudRate);
     }
     EXPECT_EQ(environment->serialListings, c.listings);
-    EXPECT_EQ(console->serialParam.dataBits, 8);
-    EXPECT_EQ(console->serialParam.stopBits, 1);
+    EXPECT_EQ(access->serialParam.dataBits, 8);
+    EXPECT_EQ(access->serialParam.stopBits, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,12 +132,12 @@ class UsbSelectionTest : public ConsoleTest, public ::testing::WithParamInterfac
 TEST_P(UsbSelectionTest, FieldsChooseDevice) {
     const UsbCase& c = GetParam();
     environment->usbPaths = c.devices;
-    const bool selected = console->selectUsbDevice(QString(c.value).split(','));
+    const bool selected = access->selectUsbDevice(QString(c.value).split(','));
     EXPECT_EQ(selected, c.selected);
     EXPECT_EQ(log->lines(), c.lines);
-    EXPECT_EQ(console->usbInfo.devicePath, c.devicePath);
-    EXPECT_EQ(console->usbInfo.vid, c.vid);
-    EXPECT_EQ(console->usbInfo.pid, c.pid);
+    EXPECT_EQ(access->usbInfo.devicePath, c.devicePath);
+    EXPECT_EQ(access->usbInfo.vid, c.vid);
+    EXPECT_EQ(access->usbInfo.pid, c.pid);
     EXPECT_EQ(environment->usbQueries, c.queries);
 }
 
@@ -244,7 +244,7 @@ const QList<UsbInfo> kBoards{board("/dev/hidraw3", "TV5-0001", "1-2.1"),
 const QList<UsbInfo> kTwins{board("/dev/hidraw3", "SAME", "1-2.1"),
                             board("/dev/hidraw4", "SAME", "1-2.3"), board("/dev/hidraw5", "", "")};
 
-using Identity = RomConsoleMode::UsbIdentity;
+using Identity = ConsoleTestAccess::UsbIdentity;
 
 struct IdentityCase {
     const char* value;
@@ -267,13 +267,13 @@ class UsbIdentityTest : public ConsoleTest, public ::testing::WithParamInterface
 TEST_P(UsbIdentityTest, SelectsByPortOrSerialNumberAndRecordsTheIdentity) {
     const IdentityCase& c = GetParam();
     environment->usbEntries = c.boards;
-    const bool selected = console->selectUsbDevice(QString(c.value).split(','));
+    const bool selected = access->selectUsbDevice(QString(c.value).split(','));
     EXPECT_EQ(selected, c.selected);
     EXPECT_EQ(log->lines(), c.lines);
-    EXPECT_EQ(console->usbInfo.devicePath, c.devicePath);
-    EXPECT_EQ(console->usbInfo.serialNumber, c.serialNumber);
-    EXPECT_EQ(console->usbInfo.location, c.location);
-    EXPECT_EQ(int(console->usbIdentity), int(c.identity));
+    EXPECT_EQ(access->usbInfo.devicePath, c.devicePath);
+    EXPECT_EQ(access->usbInfo.serialNumber, c.serialNumber);
+    EXPECT_EQ(access->usbInfo.location, c.location);
+    EXPECT_EQ(int(access->usbIdentity), int(c.identity));
     EXPECT_EQ(environment->usbQueries, c.queries);
 }
 
@@ -395,10 +395,10 @@ TEST_P(ListingTest, ListsEveryCandidateAlignedForAwk) {
     environment->ports = c.ports;
     environment->usbEntries = c.boards;
     if (c.value != nullptr) {
-        console->deviceType = 2;
-        console->deviceParam = c.value;
+        access->deviceType = 2;
+        access->deviceParam = c.value;
     }
-    console->listDevices = true;
+    access->listDevices = true;
     ::testing::internal::CaptureStdout();
     const int status = console->run();
     const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());

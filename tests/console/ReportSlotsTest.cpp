@@ -188,9 +188,9 @@ TEST_F(ConsoleTest, MemoryReportKeepsTheSizeInMegabytes) {
                  {memory(1, 20, 4095), 4095},
                  {memory(1, 31, 2), 0} /* 32-bit product wraps to 0 */};
     for (const auto& c : cases) {
-        console->memorySizeMb = 99;
+        access->memorySizeMb = 99;
         invokeRteSlot(4, QVariant::fromValue(c.attribute));
-        EXPECT_EQ(console->memorySizeMb, c.megabytes) << int(c.attribute.unitShift);
+        EXPECT_EQ(access->memorySizeMb, c.megabytes) << int(c.attribute.unitShift);
     }
 }
 
@@ -206,10 +206,10 @@ TEST_F(ConsoleTest, RomVersionTellsWhetherFirmwareRuns) {
                  {false, 0x46010203, 0, 0},
                  {false, 0x56010203, 1, 1}};
     for (const auto& c : cases) {
-        console->loadFirmware = c.loadFirmware;
-        console->firmwareLoaded = c.before;
+        access->loadFirmware = c.loadFirmware;
+        access->firmwareLoaded = c.before;
         invokeRteSlot(0, QVariant::fromValue(romParams(c.version, 0, 0, 0)));
-        EXPECT_EQ(console->firmwareLoaded, c.after) << std::hex << c.version;
+        EXPECT_EQ(access->firmwareLoaded, c.after) << std::hex << c.version;
     }
 }
 
@@ -229,7 +229,7 @@ TEST_F(ConsoleTest, FormatSizePicksTheUnit) {
                  {6442450944ull, "6 Gbytes"},
                  {5368709121ull, "5.00 Gbytes"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(RomConsoleMode::formatSize(c.bytes), QString(c.text)) << c.bytes;
+        EXPECT_EQ(ConsoleTestAccess::formatSize(c.bytes), QString(c.text)) << c.bytes;
     }
 }
 

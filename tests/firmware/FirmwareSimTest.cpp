@@ -7,6 +7,7 @@
 
 #include "console/RomConsoleMode.h"
 #include "tests/common/SimProcess.h"
+#include "tests/console/ConsoleTestAccess.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 
 namespace RomCmd {
@@ -22,18 +23,19 @@ TEST(DisconnectBound, DeviceThatStaysListedFailsTheAttemptAfterThirtySeconds) {
 
     auto parser = makeParser({"tool"});
     RomConsoleMode console(*parser);
+    ConsoleTestAccess access(console);
     auto environment = std::make_shared<FakeEnvironment>();
     environment->usbPath = paths.first();
     console.setEnvironment(environment);
-    console.deviceType = 2;
-    console.usbInfo.devicePath = paths.first();
-    console.usbInfo.vid = 0x5E3A;
-    console.loadFirmware = true;
-    console.firmwarePath = QCoreApplication::applicationDirPath() +
-                           "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_signed.bin";
+    access.deviceType = 2;
+    access.usbInfo.devicePath = paths.first();
+    access.usbInfo.vid = 0x5E3A;
+    access.loadFirmware = true;
+    access.firmwarePath = QCoreApplication::applicationDirPath() +
+                          "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_signed.bin";
 
     LogCapture log;
-    EXPECT_FALSE(console.loadFirmwareOnce());
+    EXPECT_FALSE(access.loadFirmwareOnce());
     qunsetenv("TARVO_HIDSIM_SOCKET");
 
     const QStringList infos = log.texts(QtInfoMsg);
@@ -58,22 +60,23 @@ TEST(FirmwareOverUartInProcess, LoadsWaitsThreeSecondsAndFindsTheFirmware) {
 
     auto parser = makeParser({"tool"});
     RomConsoleMode console(*parser);
+    ConsoleTestAccess access(console);
     auto environment = std::make_shared<FakeEnvironment>();
     environment->port = {"pts-device", sim.ptyPath()};
     // The device is off the bus for 100 ms; only that much of the fixed wait is slept.
     environment->realSleepCapMs = 300;
     console.setEnvironment(environment);
-    console.deviceType = 1;
-    console.serialParam.portName = sim.ptyPath();
-    console.loadFirmware = true;
-    console.firmwarePath = QCoreApplication::applicationDirPath() +
-                           "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin";
+    access.deviceType = 1;
+    access.serialParam.portName = sim.ptyPath();
+    access.loadFirmware = true;
+    access.firmwarePath = QCoreApplication::applicationDirPath() +
+                          "/bl_fw/TV5100_TV5200/tv5100_tv5200_blfw_unsigned.bin";
 
     LogCapture log;
-    console.runFirmwareStep();
+    access.runFirmwareStep();
 
-    EXPECT_EQ(console.firmwareAttempts, 2);
-    EXPECT_EQ(console.firmwareLoaded, 1);
+    EXPECT_EQ(access.firmwareAttempts, 2);
+    EXPECT_EQ(access.firmwareLoaded, 1);
     EXPECT_EQ(environment->sleeps, std::vector<unsigned long>{3000}) << log.dump().toStdString();
     EXPECT_EQ(environment->listings, 1);
     const QStringList infos = log.texts(QtInfoMsg);

@@ -10,6 +10,7 @@
 
 #include "console/RomConsoleMode.h"
 #include "romcmd/DeviceType.h"
+#include "tests/console/ConsoleTestAccess.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "transport/Interruption.h"
 #include "transport/ResultCode.h"
@@ -42,15 +43,17 @@ struct Controller {
     Controller()
         : parser(makeParser({"tool"})),
           console(std::make_unique<RomConsoleMode>(*parser)),
+          access(*console),
           environment(std::make_shared<FakeEnvironment>()) {
         console->setEnvironment(environment);
     }
     ~Controller() {
-        delete console->romCmd;
-        console->romCmd = nullptr;
+        delete access.romCmd;
+        access.romCmd = nullptr;
     }
     std::unique_ptr<QCommandLineParser> parser;
     std::unique_ptr<RomConsoleMode> console;
+    ConsoleTestAccess access;
     std::shared_ptr<FakeEnvironment> environment;
 };
 
@@ -63,12 +66,12 @@ bool askForFirmwareOnAbsentPort(Controller& controller, const QTemporaryDir& dir
         return false;
     }
     file.close();
-    RomConsoleMode& console = *controller.console;
-    console.deviceType = kSerialDevice;
-    console.serialParam.portName = dir.filePath("ttyFAKE0");
-    console.loadFirmware = true;
-    console.firmwarePath = firmware;
-    controller.environment->port = {"ttyFAKE0", console.serialParam.portName};
+    ConsoleTestAccess& access = controller.access;
+    access.deviceType = kSerialDevice;
+    access.serialParam.portName = dir.filePath("ttyFAKE0");
+    access.loadFirmware = true;
+    access.firmwarePath = firmware;
+    controller.environment->port = {"ttyFAKE0", access.serialParam.portName};
     return true;
 }
 
@@ -102,15 +105,15 @@ TEST_P(IsDevicePresent, AnswersFromTheListingOrTheFixedWait) {
     ASSERT_TRUE(QFile::link(dir.filePath("ttyFAKE0"), dir.filePath("by-id/usb-Tarvo-if00-port0")));
 
     Controller controller;
-    controller.console->deviceType = c.deviceType;
-    controller.console->serialParam.portName = QString(c.serialName).replace('@', dir.path());
-    controller.console->usbInfo.devicePath = "fakehid0";
+    controller.access.deviceType = c.deviceType;
+    controller.access.serialParam.portName = QString(c.serialName).replace('@', dir.path());
+    controller.access.usbInfo.devicePath = "fakehid0";
     controller.environment->port = {"ttyFAKE0", dir.filePath("ttyFAKE0")};
     controller.environment->characterDevices = c.characterDevices;
     const bool listed = c.listed;
     controller.environment->present = [listed](int) { return listed; };
 
-    EXPECT_EQ(controller.console->isDevicePresent(c.waitingForDisconnection), c.expected);
+    EXPECT_EQ(controller.access.isDevicePresent(c.waitingForDisconnection), c.expected);
     EXPECT_EQ(printable(controller.environment->sleeps), printable(c.sleeps));
     EXPECT_EQ(controller.environment->listings, c.listings);
     for (const auto& query : controller.environment->usbQueries) {
@@ -193,7 +196,7 @@ const char* const kNotSelected = "The device at hid3 is not the selected device!
 
 struct FollowCase {
     const char* name;
-    RomConsoleMode::UsbIdentity identity;
+    ConsoleTestAccess::UsbIdentity identity;
     QList<UsbInfo> attached;   // what the listing shows after the device left and came back
     bool present;              // isDevicePresent(false): back, followed to its new path
     bool presentWhileLeaving;  // isDevicePresent(true)
@@ -213,30 +216,30 @@ TEST_P(FollowDevice, FindsItByItsIdentityAndNeverTakesAnother) {
     const FollowCase& c = GetParam();
     for (int check = 0; check < 3; ++check) {
         Controller controller;
-        RomConsoleMode& console = *controller.console;
-        console.deviceType = kUsbDevice;
-        console.usbInfo = board("hid3", "TV5-0001", "1-2.1");
-        console.usbIdentity = c.identity;
+        ConsoleTestAccess& access = controller.access;
+        access.deviceType = kUsbDevice;
+        access.usbInfo = board("hid3", "TV5-0001", "1-2.1");
+        access.usbIdentity = c.identity;
         const QList<UsbInfo> attached = c.attached;
         controller.environment->usbListing = [attached](int) { return attached; };
         LogCapture log;
         if (check == 0) {
-            EXPECT_EQ(console.isDevicePresent(false), c.present);
-            EXPECT_EQ(console.usbInfo.devicePath, c.present ? c.path : "hid3");
+            EXPECT_EQ(access.isDevicePresent(false), c.present);
+            EXPECT_EQ(access.usbInfo.devicePath, c.present ? c.path : "hid3");
         } else if (check == 1) {
-            EXPECT_EQ(console.isDevicePresent(true), c.presentWhileLeaving);
-            EXPECT_EQ(console.usbInfo.devicePath, "hid3");
+            EXPECT_EQ(access.isDevicePresent(true), c.presentWhileLeaving);
+            EXPECT_EQ(access.usbInfo.devicePath, "hid3");
         } else {
-            EXPECT_EQ(console.confirmSelectedUsbDevice(), c.confirmed);
-            EXPECT_EQ(console.selectedDeviceLost, !c.confirmed);
-            EXPECT_EQ(console.usbInfo.devicePath, c.path);
+            EXPECT_EQ(access.confirmSelectedUsbDevice(), c.confirmed);
+            EXPECT_EQ(access.selectedDeviceLost, !c.confirmed);
+            EXPECT_EQ(access.usbInfo.devicePath, c.path);
             EXPECT_EQ(log.texts(QtInfoMsg) + log.texts(QtCriticalMsg), c.lines);
         }
         EXPECT_EQ(controller.environment->listings, 1);
     }
 }
 
-using Identity = RomConsoleMode::UsbIdentity;
+using Identity = ConsoleTestAccess::UsbIdentity;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FollowDevice,
@@ -313,18 +316,18 @@ INSTANTIATE_TEST_SUITE_P(
 // After the firmware step the main engine is not created over another board.
 TEST(FirmwareStep, AnotherDeviceAtThePathIsNeverOpened) {
     Controller controller;
-    RomConsoleMode& console = *controller.console;
-    console.deviceType = kUsbDevice;
-    console.usbInfo = board("hid3", "TV5-0001", "1-2.1");
-    console.usbIdentity = RomConsoleMode::UsbIdentity::SerialNumber;
-    console.firmwareAttempts = 1;
-    console.commandList = QStringList{"query-rte"};
+    ConsoleTestAccess& access = controller.access;
+    access.deviceType = kUsbDevice;
+    access.usbInfo = board("hid3", "TV5-0001", "1-2.1");
+    access.usbIdentity = ConsoleTestAccess::UsbIdentity::SerialNumber;
+    access.firmwareAttempts = 1;
+    access.commandList = QStringList{"query-rte"};
     controller.environment->usbListing = [](int) {
         return QList<UsbInfo>{board("hid3", "TV5-0002", "1-2.3")};
     };
     LogCapture log;
-    EXPECT_FALSE(console.runRomApiCommands());
-    EXPECT_EQ(console.romCmd, nullptr);
+    EXPECT_FALSE(access.runRomApiCommands());
+    EXPECT_EQ(access.romCmd, nullptr);
     EXPECT_EQ(log.texts(QtCriticalMsg), QStringList{kNotSelected});
 }
 
@@ -350,13 +353,13 @@ TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
     ASSERT_TRUE(dir.isValid());
     Controller controller;
     ASSERT_TRUE(askForFirmwareOnAbsentPort(controller, dir));
-    RomConsoleMode& console = *controller.console;
+    ConsoleTestAccess& access = controller.access;
     controller.environment->present = c.present;
 
     LogCapture log;
-    console.runFirmwareStep();
+    access.runFirmwareStep();
 
-    EXPECT_EQ(console.firmwareAttempts, c.attempts == 3 && !c.timedOut ? 4 : c.attempts);
+    EXPECT_EQ(access.firmwareAttempts, c.attempts == 3 && !c.timedOut ? 4 : c.attempts);
     EXPECT_EQ(log.texts(QtCriticalMsg).filter("Query Rom status failed!").size(), c.attempts)
         << log.dump().toStdString();
     EXPECT_EQ(controller.environment->listings, c.listings);
@@ -368,7 +371,7 @@ TEST_P(AttemptLoop, RetriesWhileTheDeviceReturnsAndGivesUpOtherwise) {
     EXPECT_EQ(criticals.last(), kGiveUp);
     EXPECT_EQ(log.count(kGiveUp), 1);
     EXPECT_EQ(log.count("Firmware has been load success!"), 0);
-    EXPECT_TRUE(console.firmwareIgnored);
+    EXPECT_TRUE(access.firmwareIgnored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -389,7 +392,7 @@ TEST(FirmwareStep, InterruptionEndsTheWaitForTheDevice) {
     ASSERT_TRUE(dir.isValid());
     Controller controller;
     ASSERT_TRUE(askForFirmwareOnAbsentPort(controller, dir));
-    RomConsoleMode& console = *controller.console;
+    ConsoleTestAccess& access = controller.access;
     controller.environment->present = [](int call) {
         if (call == 1) {
             ::raise(SIGTERM);
@@ -399,7 +402,7 @@ TEST(FirmwareStep, InterruptionEndsTheWaitForTheDevice) {
 
     Interruption::install();
     LogCapture log;
-    console.runFirmwareStep();
+    access.runFirmwareStep();
     Interruption::reset();
     std::signal(SIGTERM, SIG_DFL);
 
@@ -424,20 +427,20 @@ class SkippedStep : public ::testing::TestWithParam<SkippedCase> {};
 TEST_P(SkippedStep, TouchesNoDevice) {
     const SkippedCase& c = GetParam();
     Controller controller;
-    controller.console->deviceType = 1;
-    controller.console->serialParam.portName = "ttyFAKE0";
-    controller.console->loadFirmware = c.loadFirmware;
-    controller.console->firmwarePath = c.firmwarePath;
+    controller.access.deviceType = 1;
+    controller.access.serialParam.portName = "ttyFAKE0";
+    controller.access.loadFirmware = c.loadFirmware;
+    controller.access.firmwarePath = c.firmwarePath;
 
     LogCapture log;
-    controller.console->runFirmwareStep();
+    controller.access.runFirmwareStep();
 
     EXPECT_EQ(log.texts(QtCriticalMsg).join('\n'), c.criticals.join('\n'));
     EXPECT_EQ(log.messages().size(), c.criticals.size()) << log.dump().toStdString();
-    EXPECT_EQ(controller.console->firmwareAttempts, 0);
+    EXPECT_EQ(controller.access.firmwareAttempts, 0);
     EXPECT_EQ(controller.environment->listings, 0);
     EXPECT_TRUE(controller.environment->sleeps.empty());
-    EXPECT_EQ(controller.console->firmwareIgnored, c.loadFirmware);
+    EXPECT_EQ(controller.access.firmwareIgnored, c.loadFirmware);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -477,12 +480,12 @@ TEST_P(LoadBlfw, ChoosesTheFileOrExplains) {
     ASSERT_TRUE(QDir().mkpath(appDir + "/bl_fw/" + emptySeries));
 
     Controller controller;
-    controller.console->romCmd = new RomCmd(std::make_unique<RefusingIO>(), 1, "test");
+    controller.access.romCmd = new RomCmd(std::make_unique<RefusingIO>(), 1, "test");
     QStringList tokens = c.tokens;
     tokens.replaceInStrings("emptyseries", emptySeries.toLower());
 
     LogCapture log;
-    const bool result = controller.console->cmdLoadBlfw(tokens);
+    const bool result = controller.access.cmdLoadBlfw(tokens);
     const QStringList criticals = log.texts(QtCriticalMsg);
     QDir(appDir + "/bl_fw/" + emptySeries).removeRecursively();
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "console/RomConsoleMode.h"
+#include "tests/console/ConsoleTestAccess.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "tools/ImageFormat.h"
 
@@ -35,9 +36,10 @@ TEST_P(ImageCommandRefused, WithItsMessage) {
     const CommandCase& c = GetParam();
     auto parser = makeParser({"tool", "-i"});
     RomConsoleMode console(*parser);
+    ConsoleTestAccess access(console);
 
     LogCapture log;
-    EXPECT_FALSE(console.runImageCommand(c.command));
+    EXPECT_FALSE(access.runImageCommand(c.command));
     const QStringList infos = log.texts(QtInfoMsg);
     ASSERT_EQ(infos.size(), 1) << log.dump().toStdString();
     EXPECT_EQ(infos.first(), "Run command:  \"" + c.command + "\"");
@@ -90,8 +92,9 @@ TEST_F(ImageCommandRuns, RelaysTheToolOutputAndWritesTheImage) {
                           R"({"output": "out.bin", "loadMemory": 0, "loadAddress": "0x20000000",
                               "bootLoaderFirmware": true, "inputs": ["payload.bin"]})"));
     RomConsoleMode console(*parser);
+    ConsoleTestAccess access(console);
     LogCapture log;
-    EXPECT_TRUE(console.runImageCommand("create-image image.json"));
+    EXPECT_TRUE(access.runImageCommand("create-image image.json"));
 
     const QStringList infos = log.texts(QtInfoMsg);
     ASSERT_GE(infos.size(), 2) << log.dump().toStdString();
@@ -118,8 +121,9 @@ TEST_F(ImageCommandRuns, RelaysTheToolOutputAndWritesTheImage) {
 TEST_F(ImageCommandRuns, ToolFailureIsRelayedAndFailsTheCommand) {
     ASSERT_TRUE(writeFile(dir.filePath("broken.json"), "{ not json"));
     RomConsoleMode console(*parser);
+    ConsoleTestAccess access(console);
     LogCapture log;
-    EXPECT_FALSE(console.runImageCommand("create-image broken.json"));
+    EXPECT_FALSE(access.runImageCommand("create-image broken.json"));
     const QString relayed = log.texts(QtInfoMsg).mid(1).join(QString());
     EXPECT_TRUE(relayed.startsWith("tarvo_img_util: error: broken.json is not valid JSON"))
         << log.dump().toStdString();

@@ -13,6 +13,7 @@
 #include "console/RomConsoleMode.h"
 #include "romcmd/RomCmd.h"
 #include "tests/common/ToolParser.h"
+#include "tests/console/ConsoleTestAccess.h"
 #include "tests/fuzz/FuzzInput.h"
 #include "tests/romcmd/FakeDeviceIO.h"
 
@@ -26,6 +27,7 @@ struct Console {
     std::unique_ptr<QTemporaryDir> folder;
     std::unique_ptr<QCommandLineParser> parser;
     std::unique_ptr<RomConsoleMode> console;
+    std::unique_ptr<ConsoleTestAccess> access;
     // One engine for all inputs: its transport's script is replaced for each one.
     Test::FakeDeviceIO* io = nullptr;
 };
@@ -83,11 +85,12 @@ Console& setUp() {
     std::atexit([] { scratch->remove(); });
     c.parser = Test::makeParser({"tarvo_manufacturing_tool"});
     c.console = std::make_unique<RomConsoleMode>(*c.parser);
+    c.access = std::make_unique<ConsoleTestAccess>(*c.console);
     auto transport = std::make_unique<Test::FakeDeviceIO>();
     c.io = transport.get();
     auto* engine = new ::RomCmd::RomCmd(std::move(transport), 1, QStringLiteral("fuzz"));
     connectSlots(engine, c.console.get());
-    c.console->romCmd = engine;
+    c.access->romCmd = engine;
     return c;
 }
 
@@ -129,13 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    c.console->memorySizeMb = 0;
-    c.console->firmwareLoaded = 0;
+    c.access->memorySizeMb = 0;
+    c.access->firmwareLoaded = 0;
     criticalLines = 0;
-    const bool succeeded = c.console->dispatchCommand(text);
+    const bool succeeded = c.access->dispatchCommand(text);
     // A failed command says so in a critical line; a command that succeeded logs none, except
     // that an erase runs after its memory-size query whatever that query's outcome.
-    const QStringList tokens = RomConsoleMode::splitTokens(text);
+    const QStringList tokens = ConsoleTestAccess::splitTokens(text);
     const bool erase = !tokens.isEmpty() && (tokens.first() == QLatin1String("erase-region") ||
                                              tokens.first() == QLatin1String("erase-chip"));
     if (succeeded)
