@@ -195,8 +195,10 @@ class TwoBoards : public ::testing::TestWithParam<TwoBoardsCase> {};
 TEST_P(TwoBoards, EachRunFollowsItsOwnBoardWhenThePathsChangeHands) {
     const TwoBoardsCase& c = GetParam();
     SimProcess sim;
+    // B stays away long enough for A to start and leave even on a loaded machine, and comes
+    // back before the firmware step's ten reconnection polls of a second run out.
     ASSERT_TRUE(sim.start(
-        QStringList{"--devices", "2", "--renumber", "--leave-ms", "5000"} + c.simOptions, true));
+        QStringList{"--devices", "2", "--renumber", "--leave-ms", "8000"} + c.simOptions, true));
     const QProcessEnvironment env = sim.hidEnvironment();
     ToolRun toolA;
     ToolRun toolB;
