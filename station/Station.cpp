@@ -149,6 +149,10 @@ void Station::poll() {
     if (!options.watch) {
         return;
     }
+    watchBoards();
+}
+
+void Station::watchBoards() {
     for (Slot* slot : boards) {
         const bool here = present(*slot);
         if (slot->state == State::Waiting && here && !stopSignal) {
@@ -207,17 +211,7 @@ void Station::listed(int exitCode, QProcess::ExitStatus exitStatus) {
         }
     }
     if (options.watch) {
-        for (Slot* slot : boards) {
-            const bool here = present(*slot);
-            if (slot->state == State::Waiting && here && !stopSignal) {
-                slot->state = State::Queued;
-            } else if (slot->state == State::Leaving && !here) {
-                slot->state = State::Waiting;
-                event(*slot, QStringLiteral("board left"));
-            }
-        }
-        startRuns();
-        markDirty();
+        watchBoards();
     }
 }
 

@@ -50,6 +50,8 @@ private:
 
     void poll();
     void listed(int exitCode, QProcess::ExitStatus exitStatus);
+    // --watch: a board that arrived queues its slot, one that left makes it wait again.
+    void watchBoards();
     bool present(const Slot& slot) const;
     bool needsListing() const;
     void startRuns();
