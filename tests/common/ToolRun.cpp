@@ -10,6 +10,15 @@
 namespace RomCmd {
 namespace Test {
 
+QString writeFileIn(const QString& folder, const QString& name, const QByteArray& content) {
+    const QString path = folder + '/' + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        return QString();
+    }
+    return path;
+}
+
 namespace {
 
 void copyTree(const QString& from, const QString& to) {

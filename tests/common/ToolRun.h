@@ -10,6 +10,10 @@
 namespace RomCmd {
 namespace Test {
 
+// Writes `content` to the file `name` in `folder`; returns its path, or an empty text when the
+// file could not be written whole.
+QString writeFileIn(const QString& folder, const QString& name, const QByteArray& content);
+
 struct ToolResult {
     int exitCode = -1;
     bool finished = false;  // false when the bound ran out and the tool was killed

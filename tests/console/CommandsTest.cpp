@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "romcmd/RteRecords.h"
+#include "tests/common/ToolRun.h"
 #include "tests/console/ConsoleHarness.h"
 
 namespace RomCmd {
@@ -411,10 +412,8 @@ TEST_F(ConsoleTest, ReadMemoryDumpsWhatArrives) {
 class ConsoleFileTest : public ConsoleTest {
 protected:
     QString makeFile(const QString& name, const QByteArray& content) {
-        const QString path = dir.path() + "/" + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        const QString path = writeFileIn(dir.path(), name, content);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
         return path;
     }
     QTemporaryDir dir;

@@ -72,10 +72,8 @@ protected:
     }
 
     QString makeFile(const QString& name, const QByteArray& content) {
-        const QString path = files.path() + "/" + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        const QString path = writeFileIn(files.path(), name, content);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
         return path;
     }
 
